@@ -1,0 +1,26 @@
+# Host build: the shipped logic over the simulated device, with tests and tools.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+
+option(VORLUND_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(VORLUND_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+# The shipped logic, compiled exactly as for the device (C++98).
+add_library(vorlund_logic STATIC
+    ${VORLUND_COMMON_SOURCES} ${VORLUND_LAUNCHER_SOURCES} ${VORLUND_SETUP_SOURCES})
+target_include_directories(vorlund_logic PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vorlund_logic PRIVATE ${VORLUND_SHIPPED_FLAGS})
+set_target_properties(vorlund_logic PROPERTIES CXX_STANDARD 98 CXX_EXTENSIONS OFF)
+
+# The simulated device provider (host only, modern C++).
+add_library(vorlund_sim STATIC device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp)
+target_include_directories(vorlund_sim PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(vorlund_sim PRIVATE -Wall -Wextra -Werror)
+
+add_subdirectory(tools)
+
+enable_testing()
+add_subdirectory(tests)

@@ -1,0 +1,31 @@
+// Bounded wide-string helpers for the shipped code: every write is checked
+// against the destination's capacity, and a text that does not fit is a
+// reported failure, never an overrun.
+#ifndef VORLUND_WIDE_TEXT_H
+#define VORLUND_WIDE_TEXT_H
+
+#include "device/DeviceServices.h"
+
+// Number of characters before the terminator.
+int textLength(const wchar_t* text);
+
+// Copies `source` into dest[capacity]. False (dest left empty) when it does
+// not fit with its terminator.
+bool copyText(wchar_t* dest, int capacity, const wchar_t* source);
+
+// Appends `source` to the text in dest[capacity]. False (dest unchanged)
+// when the result would not fit with its terminator.
+bool appendText(wchar_t* dest, int capacity, const wchar_t* source);
+
+// Exact, case-sensitive comparison.
+bool textEqual(const wchar_t* a, const wchar_t* b);
+
+// Whether `text` ends with `suffix`, comparing ASCII letters without regard
+// to case.
+bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix);
+
+// Formats `pattern`, which holds one "%ld", with `value` into dest[capacity].
+// False (dest left empty) when the result does not fit.
+bool formatCount(wchar_t* dest, int capacity, const wchar_t* pattern, Int32 value);
+
+#endif

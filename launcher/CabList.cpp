@@ -1,0 +1,201 @@
+// CabList: the block reader over "Vorlund.ini", the installable-file test and
+// the counting pass. One pass over each block, no allocation per name.
+#include "launcher/CabList.h"
+#include "common/WideText.h"
+
+const wchar_t kCabListName[] = L"Vorlund.ini";
+
+static bool isLineBreak(char c)
+{
+    return c == '\r' || c == '\n';
+}
+
+bool openList(CabListReader* reader, const wchar_t* path)
+{
+    reader->file = openForRead(path);
+    reader->textEnd = 0;
+    reader->namesEnd = 0;
+    reader->position = 0;
+    reader->full = false;
+    reader->carryLength = 0;
+    reader->carryPending = false;
+    reader->carryTooLong = false;
+    reader->joinedPending = false;
+    reader->joinedTooLong = false;
+    reader->name[0] = 0;
+    reader->wideName[0] = 0;
+    return reader->file != 0;
+}
+
+// Joins the carried head of a cut name with the first run of the new block.
+// Returns where the names of the block start, or -1 when the block is one
+// run that continues the cut name past its end.
+static int joinCarry(CabListReader* reader, bool continuesPastEnd)
+{
+    int head = 0;
+    while (head < reader->textEnd && !isLineBreak(reader->block[head]))
+        ++head;
+    if (head == reader->textEnd && continuesPastEnd) {
+        // The name runs through the whole block: far longer than any name.
+        reader->carryTooLong = true;
+        return -1;
+    }
+    reader->joinedTooLong = reader->carryTooLong || reader->carryLength + head > kMaxNameBytes;
+    if (!reader->joinedTooLong) {
+        for (int i = 0; i < reader->carryLength; ++i)
+            reader->name[i] = reader->carry[i];
+        for (int i = 0; i < head; ++i)
+            reader->name[reader->carryLength + i] = reader->block[i];
+        reader->name[reader->carryLength + head] = 0;
+    }
+    reader->joinedPending = true;
+    reader->carryPending = false;
+    reader->carryLength = 0;
+    reader->carryTooLong = false;
+    return head;
+}
+
+// Keeps the run that touches the end of a full block in the carry: the next
+// block decides whether it is whole (next block starts with a line break or
+// is empty) or the head of a longer name.
+static void keepTail(CabListReader* reader, int namesStart)
+{
+    int tail = reader->textEnd;
+    while (tail > namesStart && !isLineBreak(reader->block[tail - 1]))
+        --tail;
+    int length = reader->textEnd - tail;
+    reader->carryTooLong = length > kMaxNameBytes;
+    reader->carryLength = reader->carryTooLong ? 0 : length;
+    for (int i = 0; i < reader->carryLength; ++i)
+        reader->carry[i] = reader->block[tail + i];
+    reader->carryPending = true;
+    reader->namesEnd = tail;
+}
+
+bool nextBlock(CabListReader* reader)
+{
+    reader->textEnd = 0;
+    reader->namesEnd = 0;
+    reader->position = 0;
+    reader->full = false;
+    reader->joinedPending = false;
+
+    UInt32 got = 0;
+    if (!readBytes(reader->file, reader->block, kReadBlockBytes, &got) ||
+        got > static_cast<UInt32>(kReadBlockBytes)) {
+        // A cut name whose tail was never read would be a different name:
+        // it is dropped with the rest of the list.
+        reader->carryPending = false;
+        return false;
+    }
+    int length = static_cast<int>(got);
+    reader->full = length == kReadBlockBytes;
+    int textEnd = 0;
+    while (textEnd < length && reader->block[textEnd] != 0)
+        ++textEnd;
+    reader->textEnd = textEnd;
+    // Only text that runs up to the very end of a full block can go on in
+    // the next one; a NUL or a short read ends the last name.
+    bool runsToEnd = reader->full && textEnd == length;
+
+    int start = 0;
+    if (reader->carryPending) {
+        start = joinCarry(reader, runsToEnd);
+        if (start < 0)
+            return true;  // no names here; the carry goes on to the next block
+    }
+    reader->position = start;
+    reader->namesEnd = textEnd;
+    if (runsToEnd && textEnd > 0 && !isLineBreak(reader->block[textEnd - 1]))
+        keepTail(reader, start);
+    return true;
+}
+
+// Converts the name buffer; false when the conversion fails.
+static bool convertName(CabListReader* reader, int length)
+{
+    reader->wideName[0] = 0;
+    bool ok = ansiToWide(reader->name, length + 1, reader->wideName, kMaxNameBytes + 1);
+    reader->wideName[kMaxNameBytes] = 0;
+    return ok;
+}
+
+const wchar_t* nextName(CabListReader* reader)
+{
+    if (reader->joinedPending) {
+        reader->joinedPending = false;
+        if (!reader->joinedTooLong) {
+            int length = 0;
+            while (reader->name[length] != 0)
+                ++length;
+            if (convertName(reader, length))
+                return reader->wideName;
+        }
+    }
+    for (;;) {
+        while (reader->position < reader->namesEnd && isLineBreak(reader->block[reader->position]))
+            ++reader->position;
+        if (reader->position >= reader->namesEnd)
+            return 0;
+        int start = reader->position;
+        while (reader->position < reader->namesEnd && !isLineBreak(reader->block[reader->position]))
+            ++reader->position;
+        int length = reader->position - start;
+        if (length > kMaxNameBytes)
+            continue;
+        for (int i = 0; i < length; ++i)
+            reader->name[i] = reader->block[start + i];
+        reader->name[length] = 0;
+        if (convertName(reader, length))
+            return reader->wideName;
+    }
+}
+
+void skipRestOfBlock(CabListReader* reader)
+{
+    reader->joinedPending = false;
+    reader->position = reader->namesEnd;
+}
+
+bool blockWasFull(const CabListReader* reader)
+{
+    return reader->full;
+}
+
+void closeList(CabListReader* reader)
+{
+    closeHandle(reader->file);
+    reader->file = 0;
+}
+
+bool isInstallableFile(const wchar_t* path)
+{
+    FoundEntry entry;
+    if (!findFirst(path, &entry))
+        return false;
+    return (entry.attributes & (kAttrHidden | kAttrSystem | kAttrDirectory)) == 0;
+}
+
+bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
+{
+    return copyText(path, kMaxCabPath, directory) && appendText(path, kMaxCabPath, name);
+}
+
+Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath)
+{
+    CabListReader reader;
+    if (!openList(&reader, listPath))
+        return 0;
+    Int32 count = 0;
+    while (nextBlock(&reader)) {
+        wchar_t path[kMaxCabPath];
+        for (const wchar_t* name = nextName(&reader); name != 0; name = nextName(&reader)) {
+            if (buildCabPath(path, directory, name) && isInstallableFile(path))
+                ++count;
+        }
+        if (!blockWasFull(&reader))
+            break;
+    }
+    closeList(&reader);
+    return count;
+}

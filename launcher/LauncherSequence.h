@@ -1,0 +1,26 @@
+// LauncherSequence: the launcher program from its entry to its exit: wait for
+// running installers, install every listed CAB, report progress, sweep.
+#ifndef VORLUND_LAUNCHER_SEQUENCE_H
+#define VORLUND_LAUNCHER_SEQUENCE_H
+
+#include "device/DeviceServices.h"
+
+// Program path and window class of the platform CAB installer.
+extern const wchar_t kInstallerProgram[];
+extern const wchar_t kInstallerWindowClass[];
+
+// Waits, once for each installer window the one walk finds, for its process
+// to end (at most kInstallerWaitMs each).
+const UInt32 kInstallerWaitMs = 600000;
+const UInt32 kStartPauseMs = 250;
+void waitForRunningInstallers();
+
+// Runs the installer on one CAB and waits for it. True when it started and
+// its exit status could be read afterwards.
+bool runCabInstaller(const wchar_t* cabPath);
+
+// The whole launcher run. `module` is the program's own module handle.
+// Always returns 0, the process exit code.
+int runLauncher(ModuleHandle module);
+
+#endif
