@@ -18,10 +18,11 @@ ensure_packages() {
     fi
 }
 
-# Configures and builds the host tree (simulated device, tests, tools).
+# Configures and builds a host tree (simulated device, tests, tools):
+# build_host [DIR] [BUILD_TYPE] [CMAKE_ARGS...]; DIR defaults to build/host.
 build_host() {
-    local dir="$VORLUND_ROOT/build/host" type="${1:-Debug}"
-    shift || true
+    local dir="${1:-$VORLUND_ROOT/build/host}" type="${2:-Debug}"
+    shift 2 || shift $#
     ensure_packages cmake g++ make libgtest-dev
     cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >&2
