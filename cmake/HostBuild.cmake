@@ -3,7 +3,11 @@ set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 
 option(VORLUND_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-if(VORLUND_SANITIZE)
+option(VORLUND_FUZZ "Build the libFuzzer targets (clang)" OFF)
+if(VORLUND_FUZZ)
+    add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+elseif(VORLUND_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
@@ -19,6 +23,11 @@ set_target_properties(vorlund_logic PROPERTIES CXX_STANDARD 98 CXX_EXTENSIONS OF
 add_library(vorlund_sim STATIC device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp)
 target_include_directories(vorlund_sim PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vorlund_sim PRIVATE -Wall -Wextra -Werror)
+
+if(VORLUND_FUZZ)
+    add_subdirectory(fuzz)
+    return()
+endif()
 
 add_subdirectory(tools)
 

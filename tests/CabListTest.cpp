@@ -5,39 +5,12 @@
 #include <random>
 
 #include "launcher/CabList.h"
+#include "tests/ListReference.h"
 
 namespace {
 
 using test::kInstallDir;
-
-// Reference: the text of each 4096-byte block up to its first NUL (which
-// ends the name it cuts), the list ending after the first short block;
-// names are the runs between CR and LF bytes; longer than 255 bytes is passed over.
-std::vector<std::string> referenceNames(const std::string& file)
-{
-    std::string text;
-    for (size_t offset = 0;; offset += 4096) {
-        std::string block = offset < file.size() ? file.substr(offset, 4096) : std::string();
-        size_t nul = block.find('\0');
-        text += block.substr(0, nul);
-        if (nul != std::string::npos)
-            text += '\n';
-        if (block.size() < 4096)
-            break;
-    }
-    std::vector<std::string> names;
-    std::string current;
-    for (char c : text + "\n") {
-        if (c == '\r' || c == '\n') {
-            if (!current.empty() && current.size() <= 255)
-                names.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    return names;
-}
+using test::referenceNames;
 
 class CabList : public test::DeviceTest {
 protected:
