@@ -227,7 +227,9 @@ TEST_F(Launcher, ModulePathUnavailableEndsQuietly)
     installInstaller();
     addCab(L"a.cab");
     writeList("a.cab\r\n");
-    dev().failCall(sim::Op::Allocate, 1);
+    // The first allocation is the progress window's class-name buffer (made
+    // in create); the second is the module path.
+    dev().failCall(sim::Op::Allocate, 2);
     EXPECT_EQ(runLauncherNow(), 0);
     dev().failCall(sim::Op::OwnModulePath, 1);
     EXPECT_EQ(runLauncherNow(), 0);

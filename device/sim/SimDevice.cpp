@@ -318,6 +318,31 @@ std::vector<const Window*> Device::dialogs() const
     return out;
 }
 
+double barFill(const Window& bar)
+{
+    int lower = static_cast<int>(bar.rangePacked & 0xFFFFu);
+    int upper = static_cast<int>(bar.rangePacked >> 16);
+    if (upper <= lower)
+        return 0.0;
+    int shown = std::min(std::max(static_cast<int>(bar.position), lower), upper);
+    return static_cast<double>(shown - lower) / (upper - lower);
+}
+
+const Window* RepaintRecord::child(const std::wstring& className) const
+{
+    for (const Window& w : children) {
+        if (w.className == className)
+            return &w;
+    }
+    return nullptr;
+}
+
+std::wstring RepaintRecord::statusText() const
+{
+    const Window* text = child(L"static");
+    return text ? text->text : std::wstring();
+}
+
 // ---- registry --------------------------------------------------------------------
 
 void Device::addRegistryKey(const std::wstring& key)

@@ -82,10 +82,36 @@ struct Window {
     uint32_t style = 0;
     bool visible = false;
     bool destroyed = false;
-    // Progress-bar state (messages 1025 and 1026).
+    bool classNameReadable = true;  // false: windowClassName fails for it
+    // Progress-bar state (messages 1025 and 1026), as last sent.
     uint32_t rangePacked = 0;
     int32_t position = 0;
     DialogProcedure procedure = nullptr;
+};
+
+// The share of a progress bar that the control draws filled, 0 to 1: the
+// range is read as two unsigned 16-bit bounds (low: lower, high: upper) and
+// the position is clamped into it, as the common control does.
+double barFill(const Window& bar);
+
+// One control of the simulated dialog template 101.
+struct DialogChild {
+    std::wstring className;
+    bool classNameReadable = true;
+};
+
+// What a window showed at one synchronous repaint (repaintNow): its state and
+// that of its child windows at that moment.
+struct RepaintRecord {
+    uintptr_t window;
+    uint32_t flags;
+    uint64_t timeMs;
+    bool visible;
+    std::vector<Window> children;  // in child order
+    // The first child of a class (exact name), or null.
+    const Window* child(const std::wstring& className) const;
+    // Text of the first "static" child; empty without one.
+    std::wstring statusText() const;
 };
 
 struct Process {
@@ -141,6 +167,8 @@ public:
     uintptr_t addTopLevelWindow(const std::wstring& className, uint32_t processId);
     Process* process(uint32_t id);
 
+    // Registry data is held as on the device, in UTF-16LE units (raw bytes may
+    // be of odd length); queryValue hands each unit over as one host wchar_t.
     void setRegistryValue(const std::wstring& key, const std::wstring& name,
                           const std::vector<uint8_t>& data, uint32_t type = 1);
     void setRegistryString(const std::wstring& key, const std::wstring& name,
@@ -150,6 +178,11 @@ public:
 
     // The next dialog creation fails (window cannot be created).
     bool dialogCreationFails = false;
+    // The controls that dialogs from template 101 get, in child order. By
+    // default the launcher's template: a "static" text above a
+    // "msctls_progress32" bar. Change it for a template whose text or bar is
+    // missing, whose class names cannot be read, or with other controls.
+    std::vector<DialogChild> dialogTemplate = {{L"static"}, {L"msctls_progress32"}};
 
     // ---- fault injection ------------------------------------------------------------
     // The nth call (from 1, counted from now) of `op` fails.
@@ -172,6 +205,8 @@ public:
     struct WaitRecord { uint32_t processId; uint32_t askedMs; uint64_t waitedMs; };
     const std::vector<WaitRecord>& waits() const { return waits_; }
     const std::vector<MessageRecord>& sentMessages() const { return sent_; }
+    // Every repaintNow, in order, with what the window showed.
+    const std::vector<RepaintRecord>& repaints() const { return repaints_; }
     // Every visible event in order, one line each, for order assertions and tools.
     const std::vector<std::wstring>& trace() const { return trace_; }
     const Window* window(uintptr_t id) const;
@@ -232,6 +267,7 @@ public:
     std::vector<uint64_t> pauses_;
     std::vector<WaitRecord> waits_;
     std::vector<MessageRecord> sent_;
+    std::vector<RepaintRecord> repaints_;
     std::vector<std::wstring> trace_;
     bool hungForever_ = false;
 

@@ -367,7 +367,7 @@ bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
     if (dev().shouldFail(Op::WindowClassName))
         return false;
     sim::Window* w = liveWindow(window);
-    if (w == nullptr)
+    if (w == nullptr || !w->classNameReadable)
         return false;
     return copyOut(w->className, buffer, std::min(capacity, static_cast<int>(kMaxPath)));
 }
@@ -417,26 +417,37 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
                           DialogProcedure procedure, ptrdiff_t value)
 {
     dev().note(L"createDialog module=" + hex(idOf(module)) + L" template=" +
-               std::to_wstring(templateId) + L" owner=" + hex(idOf(owner)));
+               std::to_wstring(templateId) + L" owner=" + hex(idOf(owner)) +
+               L" value=" + std::to_wstring(value));
     if (dev().shouldFail(Op::CreateDialog) || dev().dialogCreationFails || templateId != 101)
         return nullptr;
-    // The launcher's template 101: a status line above a progress bar.
+    // The launcher's template 101 (by default a status line above a progress
+    // bar; see Device::dialogTemplate).
     uintptr_t id = dev().createWindow(L"#32770", 1, idOf(owner) ? 0 : 0);
     sim::Window& w = dev().windows_[id];
     w.text = L"Brannoch Software";
     w.style = 0x90C00A40;
     w.visible = true;
     w.procedure = procedure;
-    uintptr_t text = dev().createWindow(L"static", 1, id);
-    dev().windows_[text].controlId = -1;
-    dev().windows_[text].style = 0x50020001;
-    dev().windows_[text].visible = true;
-    uintptr_t bar = dev().createWindow(L"msctls_progress32", 1, id);
-    dev().windows_[bar].controlId = 1002;
-    dev().windows_[bar].style = 0x50800001;
-    dev().windows_[bar].visible = true;
-    if (procedure)
+    for (const sim::DialogChild& c : dev().dialogTemplate) {
+        uintptr_t child = dev().createWindow(c.className, 1, id);
+        sim::Window& cw = dev().windows_[child];
+        cw.classNameReadable = c.classNameReadable;
+        cw.visible = true;
+        if (c.className == L"static") {
+            cw.controlId = -1;
+            cw.style = 0x50020001;
+        } else if (c.className == L"msctls_progress32") {
+            cw.controlId = 1002;
+            cw.style = 0x50800001;
+            cw.rangePacked = 100u << 16;  // a new bar's range: 0 to 100
+        }
+    }
+    if (procedure) {
+        // A template with its own font gets WM_SETFONT before WM_INITDIALOG.
+        procedure(handleOf<WindowHandle>(id), 0x30, 0, 0);
         procedure(handleOf<WindowHandle>(id), 0x110, 0, value);
+    }
     return handleOf<WindowHandle>(id);
 }
 
@@ -461,6 +472,16 @@ void bringToFront(WindowHandle window)
 void repaintNow(WindowHandle window, UInt32 flags)
 {
     dev().note(L"repaint " + hex(idOf(window)) + L" flags=0x" + hex(flags));
+    sim::Window* w = liveWindow(window);
+    sim::RepaintRecord rec{idOf(window), flags, dev().now(), w != nullptr && w->visible, {}};
+    for (auto& c : dev().windows_) {
+        if (w != nullptr && c.second.parent == w->id && !c.second.destroyed)
+            rec.children.push_back(c.second);
+    }
+    dev().repaints_.push_back(rec);
+    // Painting now sends WM_PAINT through the dialog's procedure.
+    if (w != nullptr && w->procedure != nullptr)
+        w->procedure(window, 0x0F, 0, 0);
 }
 
 void destroyWindow(WindowHandle window)
@@ -511,6 +532,22 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
     return handleOf<KeyHandle>(h);
 }
 
+// Registry data in 16-bit little-endian units, re-laid as host wide characters.
+static std::vector<uint8_t> hostWideBytes(const std::vector<uint8_t>& deviceData)
+{
+    std::vector<uint8_t> out;
+    size_t units = deviceData.size() / 2;
+    out.reserve(units * sizeof(wchar_t) + deviceData.size() % 2);
+    for (size_t i = 0; i < units; ++i) {
+        wchar_t c = static_cast<wchar_t>(deviceData[2 * i] | (deviceData[2 * i + 1] << 8));
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&c);
+        out.insert(out.end(), bytes, bytes + sizeof(wchar_t));
+    }
+    if (deviceData.size() % 2)
+        out.push_back(deviceData.back());
+    return out;
+}
+
 bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
 {
     if (!dev().handleIs(idOf(key), "key", nullptr))
@@ -523,14 +560,20 @@ bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, 
     auto v = k->second.find(dev().canonical(name));
     if (v == k->second.end())
         return false;
-    UInt32 size = static_cast<UInt32>(v->second.data.size());
+    // The data is stored as the device holds it, in 16-bit units; the logic
+    // reads it as wide characters, which are 32 bits on the host. Each unit
+    // becomes one host wide character and sizes count host bytes, so that
+    // size / sizeof(wchar_t) is the character count on both. An odd last byte
+    // stays one byte, so odd sizes reach the logic as they would on the device.
+    std::vector<uint8_t> hostData = hostWideBytes(v->second.data);
+    UInt32 size = static_cast<UInt32>(hostData.size());
     if (buffer != nullptr) {
         if (*sizeBytes < size) {
             *sizeBytes = size;
             return false;  // the buffer is too small
         }
         if (size)
-            std::memcpy(buffer, v->second.data.data(), size);
+            std::memcpy(buffer, hostData.data(), size);
     }
     *sizeBytes = size;
     if (type)
