@@ -1,0 +1,19 @@
+// LauncherMain: the Windows entry point of Vorlund.exe; everything else is in
+// runLauncher. CE's entry is WinMain with a wide command line; the desktop's
+// wide entry is wWinMain (built with -municode).
+#ifndef UNICODE
+#define UNICODE
+#endif
+#include <windows.h>
+
+#include "launcher/LauncherSequence.h"
+
+#ifdef _WIN32_WCE
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+#else
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+#endif
+{
+    // The launcher takes no arguments: only the module handle is handed on.
+    return runLauncher(reinterpret_cast<ModuleHandle>(instance));
+}

@@ -1,0 +1,12 @@
+// Load-time entry of VorlundSetup.dll: the library keeps no state, so it
+// accepts every notification (process and thread attach and detach).
+#include <windows.h>
+
+#ifdef _WIN32_WCE
+BOOL WINAPI DllMain(HANDLE, DWORD, LPVOID)
+#else
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)
+#endif
+{
+    return TRUE;
+}

@@ -1,0 +1,521 @@
+// Win32DeviceServices: the DeviceServices operations over the Win32 API, built
+// for Windows CE 5 (COREDLL, commctrl) and for desktop Windows / Wine alike.
+//
+// Only functions that CE 5 exports are called here; tests/windows checks the
+// import tables against that list. Where CE and the desktop differ, the
+// difference stays in this file, chosen by _WIN32_WCE.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#include <windows.h>
+#include <commctrl.h>
+
+#include "device/DeviceServices.h"
+
+namespace {
+
+// A command line handed to CreateProcess must be writable on the desktop, so
+// it is copied into a local buffer of this many wide characters.
+const int kCommandLineCapacity = 1024;
+
+#ifndef _WIN32_WCE
+// A registry key name is at most 255 characters; deeper trees than this are
+// refused rather than recursed into without limit.
+const int kKeyNameCapacity = 256;
+const int kKeyTreeDepthLimit = 32;
+#endif
+
+// Handles of the opaque types of DeviceServices.h and back.
+template <typename Opaque>
+Opaque toOpaque(HANDLE handle) {
+    return reinterpret_cast<Opaque>(handle);
+}
+
+HANDLE fromOpaque(void* opaque) {
+    return reinterpret_cast<HANDLE>(opaque);
+}
+
+HWND toHwnd(WindowHandle window) {
+    return reinterpret_cast<HWND>(window);
+}
+
+WindowHandle fromHwnd(HWND hwnd) {
+    return reinterpret_cast<WindowHandle>(hwnd);
+}
+
+// Copies the terminated `source` into target[capacity]. False, with an empty
+// target, when it does not fit.
+bool copyBounded(wchar_t* target, int capacity, const wchar_t* source) {
+    if (target == NULL || capacity <= 0) {
+        return false;
+    }
+    int index = 0;
+    while (source[index] != L'\0') {
+        if (index + 1 >= capacity) {
+            target[0] = L'\0';
+            return false;
+        }
+        target[index] = source[index];
+        ++index;
+    }
+    target[index] = L'\0';
+    return true;
+}
+
+void fillEntry(const WIN32_FIND_DATAW& data, FoundEntry* entry) {
+    entry->attributes = static_cast<UInt32>(data.dwFileAttributes);
+    // cFileName and entry->name have the same capacity; a longer name from an
+    // odd file system is cut, never overrun.
+    int index = 0;
+    while (index + 1 < kMaxEntryName && index + 1 < MAX_PATH && data.cFileName[index] != L'\0') {
+        entry->name[index] = data.cFileName[index];
+        ++index;
+    }
+    entry->name[index] = L'\0';
+}
+
+// The dialog procedure of the logic. DialogProcedure is not a DLGPROC, so the
+// one dialog the launcher creates goes through the trampoline below. It is set
+// before CreateDialogParam because WM_INITDIALOG arrives inside that call.
+DialogProcedure gDialogProcedure = NULL;
+
+#ifdef _WIN32_WCE
+typedef BOOL DialogResult;  // CE declares DLGPROC as returning BOOL.
+#else
+typedef INT_PTR DialogResult;
+#endif
+
+DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LPARAM second) {
+    if (gDialogProcedure == NULL) {
+        return 0;
+    }
+    ptrdiff_t answer = gDialogProcedure(fromHwnd(hwnd), static_cast<UInt32>(message),
+                                        static_cast<size_t>(first), static_cast<ptrdiff_t>(second));
+    return static_cast<DialogResult>(answer);
+}
+
+#ifndef _WIN32_WCE
+// The desktop RegDeleteKey refuses a key that has subkeys (CE's deletes the
+// whole tree), so the tree is taken down from its leaves here.
+bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth) {
+    if (depth > kKeyTreeDepthLimit) {
+        return false;
+    }
+    HKEY key = NULL;
+    if (RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    bool childrenGone = true;
+    for (;;) {
+        wchar_t child[kKeyNameCapacity];
+        DWORD length = kKeyNameCapacity;
+        LONG status = RegEnumKeyExW(key, 0, child, &length, NULL, NULL, NULL, NULL);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        // Index 0 again after each deletion; a child that stays would be
+        // returned for ever, so any failure ends the walk.
+        if (status != ERROR_SUCCESS || !deleteKeyTree(key, child, depth + 1)) {
+            childrenGone = false;
+            break;
+        }
+    }
+    RegCloseKey(key);
+    if (!childrenGone) {
+        return false;
+    }
+    return RegDeleteKeyW(parent, name) == ERROR_SUCCESS;
+}
+#endif
+
+}  // namespace
+
+// ---- Heap -----------------------------------------------------------------
+
+void* allocateMemory(size_t bytes) {
+    return reinterpret_cast<void*>(LocalAlloc(LMEM_FIXED, bytes));
+}
+
+void releaseMemory(void* block) {
+    if (block != NULL) {
+        LocalFree(reinterpret_cast<HLOCAL>(block));
+    }
+}
+
+// ---- Files and searches -----------------------------------------------------
+
+bool findFirst(const wchar_t* pattern, FoundEntry* entry) {
+    SearchHandle search = findOpen(pattern, entry);
+    if (search == NULL) {
+        return false;
+    }
+    findClose(search);
+    return true;
+}
+
+SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry) {
+    if (pattern == NULL || entry == NULL) {
+        return NULL;
+    }
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(pattern, &data);
+    if (search == INVALID_HANDLE_VALUE) {
+        return NULL;
+    }
+    fillEntry(data, entry);
+    return toOpaque<SearchHandle>(search);
+}
+
+bool findNext(SearchHandle search, FoundEntry* entry) {
+    if (search == NULL || entry == NULL) {
+        return false;
+    }
+    WIN32_FIND_DATAW data;
+    if (!FindNextFileW(fromOpaque(search), &data)) {
+        return false;
+    }
+    fillEntry(data, entry);
+    return true;
+}
+
+void findClose(SearchHandle search) {
+    if (search != NULL) {
+        FindClose(fromOpaque(search));
+    }
+}
+
+FileHandle openForRead(const wchar_t* path) {
+    if (path == NULL) {
+        return NULL;
+    }
+    HANDLE file = CreateFileW(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return NULL;
+    }
+    return toOpaque<FileHandle>(file);
+}
+
+bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead) {
+    if (bytesRead != NULL) {
+        *bytesRead = 0;
+    }
+    if (file == NULL || buffer == NULL || bytesRead == NULL) {
+        return false;
+    }
+    if (capacity > static_cast<UInt32>(kReadBlockBytes)) {
+        capacity = static_cast<UInt32>(kReadBlockBytes);
+    }
+    DWORD count = 0;
+    if (!ReadFile(fromOpaque(file), buffer, capacity, &count, NULL)) {
+        return false;
+    }
+    *bytesRead = static_cast<UInt32>(count);
+    return true;
+}
+
+bool deleteFile(const wchar_t* path) {
+    return path != NULL && DeleteFileW(path) != 0;
+}
+
+void closeHandle(FileHandle file) {
+    if (file != NULL) {
+        CloseHandle(fromOpaque(file));
+    }
+}
+
+void closeHandle(ProcessHandle process) {
+    if (process != NULL) {
+        CloseHandle(fromOpaque(process));
+    }
+}
+
+void closeHandle(ThreadHandle thread) {
+    if (thread != NULL) {
+        CloseHandle(fromOpaque(thread));
+    }
+}
+
+// ---- Processes ----------------------------------------------------------------
+
+bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
+                  ThreadHandle* thread) {
+    if (process != NULL) {
+        *process = NULL;
+    }
+    if (thread != NULL) {
+        *thread = NULL;
+    }
+    if (program == NULL) {
+        return false;
+    }
+    wchar_t line[kCommandLineCapacity];
+    wchar_t* linePointer = NULL;
+    if (commandLine != NULL) {
+        if (!copyBounded(line, kCommandLineCapacity, commandLine)) {
+            return false;
+        }
+        linePointer = line;
+    }
+    PROCESS_INFORMATION info;
+    info.hProcess = NULL;
+    info.hThread = NULL;
+    info.dwProcessId = 0;
+    info.dwThreadId = 0;
+#ifdef _WIN32_WCE
+    // CE takes no security attributes, inheritance, environment, current
+    // directory or startup information.
+    BOOL started = CreateProcessW(program, linePointer, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &info);
+#else
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    BOOL started =
+        CreateProcessW(program, linePointer, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
+#endif
+    if (!started) {
+        return false;
+    }
+    if (process != NULL) {
+        *process = toOpaque<ProcessHandle>(info.hProcess);
+    } else {
+        CloseHandle(info.hProcess);
+    }
+    if (thread != NULL) {
+        *thread = toOpaque<ThreadHandle>(info.hThread);
+    } else {
+        CloseHandle(info.hThread);
+    }
+    return true;
+}
+
+void waitProcess(ProcessHandle process, UInt32 milliseconds) {
+    if (process != NULL) {
+        WaitForSingleObject(fromOpaque(process), milliseconds);
+    }
+}
+
+bool exitStatusReadable(ProcessHandle process) {
+    if (process == NULL) {
+        return false;
+    }
+    DWORD status = 0;
+    return GetExitCodeProcess(fromOpaque(process), &status) != 0;
+}
+
+ProcessHandle openProcessById(UInt32 processId) {
+#ifdef _WIN32_WCE
+    // CE has no access rights on processes: the mask must be zero.
+    HANDLE process = OpenProcess(0, FALSE, processId);
+#else
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+#endif
+    return toOpaque<ProcessHandle>(process);
+}
+
+void pause(UInt32 milliseconds) {
+    Sleep(milliseconds);
+}
+
+bool ownModulePath(wchar_t* buffer, int capacity) {
+    if (buffer == NULL || capacity <= 0) {
+        return false;
+    }
+    buffer[capacity - 1] = L'\0';
+    DWORD length = GetModuleFileNameW(NULL, buffer, static_cast<DWORD>(capacity));
+    // A full buffer means the path was cut (older systems do not even
+    // terminate it then).
+    if (length == 0 || length >= static_cast<DWORD>(capacity)) {
+        buffer[0] = L'\0';
+        return false;
+    }
+    buffer[length] = L'\0';
+    return true;
+}
+
+// ---- Windows -------------------------------------------------------------------
+
+WindowHandle lastTopLevelWindow() {
+    HWND first = GetWindow(GetDesktopWindow(), GW_CHILD);
+    if (first == NULL) {
+        return NULL;
+    }
+    return fromHwnd(GetWindow(first, GW_HWNDLAST));
+}
+
+WindowHandle windowBefore(WindowHandle window) {
+    if (window == NULL) {
+        return NULL;
+    }
+    return fromHwnd(GetWindow(toHwnd(window), GW_HWNDPREV));
+}
+
+bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity) {
+    if (buffer == NULL || capacity <= 0) {
+        return false;
+    }
+    buffer[0] = L'\0';
+    if (window == NULL) {
+        return false;
+    }
+    int length = GetClassNameW(toHwnd(window), buffer, capacity);
+    if (length <= 0) {
+        buffer[0] = L'\0';
+        return false;
+    }
+    buffer[capacity - 1] = L'\0';
+    return true;
+}
+
+UInt32 windowProcessId(WindowHandle window) {
+    if (window == NULL) {
+        return 0;
+    }
+    DWORD processId = 0;
+    GetWindowThreadProcessId(toHwnd(window), &processId);
+    return static_cast<UInt32>(processId);
+}
+
+WindowHandle firstChild(WindowHandle window) {
+    if (window == NULL) {
+        return NULL;
+    }
+    return fromHwnd(GetWindow(toHwnd(window), GW_CHILD));
+}
+
+WindowHandle nextSibling(WindowHandle window) {
+    if (window == NULL) {
+        return NULL;
+    }
+    return fromHwnd(GetWindow(toHwnd(window), GW_HWNDNEXT));
+}
+
+bool initProgressClass(const ControlClassRecord* record) {
+    if (record == NULL) {
+        return false;
+    }
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = static_cast<DWORD>(record->size);
+    controls.dwICC = static_cast<DWORD>(record->classes);
+    return InitCommonControlsEx(&controls) != FALSE;
+}
+
+WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner,
+                          DialogProcedure procedure, ptrdiff_t value) {
+    gDialogProcedure = procedure;
+    HWND dialog = CreateDialogParamW(reinterpret_cast<HINSTANCE>(module),
+                                     MAKEINTRESOURCEW(templateId), toHwnd(owner), dialogTrampoline,
+                                     static_cast<LPARAM>(value));
+    return fromHwnd(dialog);
+}
+
+void showWindow(WindowHandle window, int command) {
+    if (window != NULL) {
+        ShowWindow(toHwnd(window), command);
+    }
+}
+
+void bringToFront(WindowHandle window) {
+    if (window != NULL) {
+        SetForegroundWindow(toHwnd(window));
+    }
+}
+
+void repaintNow(WindowHandle window, UInt32 flags) {
+    if (window != NULL) {
+        RedrawWindow(toHwnd(window), NULL, NULL, flags);
+    }
+}
+
+void destroyWindow(WindowHandle window) {
+    if (window != NULL) {
+        DestroyWindow(toHwnd(window));
+    }
+}
+
+ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second) {
+    if (window == NULL) {
+        return 0;
+    }
+    return static_cast<ptrdiff_t>(SendMessageW(toHwnd(window), message, static_cast<WPARAM>(first),
+                                               static_cast<LPARAM>(second)));
+}
+
+void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style) {
+    MessageBoxW(toHwnd(owner), text, caption, style);
+}
+
+// ---- Registry (current user's hive) --------------------------------------------
+
+KeyHandle openUserKey(const wchar_t* subKey, UInt32 access) {
+    HKEY key = NULL;
+#ifdef _WIN32_WCE
+    // CE has no access rights on keys: the mask must be zero.
+    (void)access;
+    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, 0, &key);
+#else
+    LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, access, &key);
+#endif
+    if (status != ERROR_SUCCESS) {
+        return NULL;
+    }
+    return reinterpret_cast<KeyHandle>(key);
+}
+
+bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes) {
+    if (key == NULL || type == NULL || sizeBytes == NULL) {
+        return false;
+    }
+    DWORD valueType = static_cast<DWORD>(*type);
+    DWORD size = static_cast<DWORD>(*sizeBytes);
+    LONG status = RegQueryValueExW(reinterpret_cast<HKEY>(key), name, NULL, &valueType,
+                                   static_cast<LPBYTE>(buffer), &size);
+    *type = static_cast<UInt32>(valueType);
+    *sizeBytes = static_cast<UInt32>(size);
+    return status == ERROR_SUCCESS;
+}
+
+void closeKey(KeyHandle key) {
+    if (key != NULL) {
+        RegCloseKey(reinterpret_cast<HKEY>(key));
+    }
+}
+
+bool deleteUserKey(const wchar_t* subKey) {
+    if (subKey == NULL) {
+        return false;
+    }
+#ifdef _WIN32_WCE
+    return RegDeleteKeyW(HKEY_CURRENT_USER, subKey) == ERROR_SUCCESS;
+#else
+    return deleteKeyTree(HKEY_CURRENT_USER, subKey, 0);
+#endif
+}
+
+// ---- Text ------------------------------------------------------------------------
+
+bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity) {
+    if (wide == NULL || capacity <= 0) {
+        return false;
+    }
+    if (source == NULL || sourceBytes <= 0) {
+        wide[0] = L'\0';
+        return false;
+    }
+    int written = MultiByteToWideChar(CP_ACP, 0, source, sourceBytes, wide, capacity);
+    if (written <= 0) {
+        wide[capacity - 1] = L'\0';
+        return false;
+    }
+    // The source carries its terminator; a source without one still leaves a
+    // terminated result.
+    if (written < capacity) {
+        wide[written] = L'\0';
+    } else {
+        wide[capacity - 1] = L'\0';
+    }
+    return true;
+}
