@@ -1,0 +1,381 @@
+// ListCheck: which names the device takes from the list is decided only by
+// the shipped reader and installable test; this file adds where each name
+// sits in the file (its line) and the lint that explains surprises.
+#include "tools/preview/ListCheck.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "common/SharedTexts.h"
+#include "common/WideText.h"
+#include "device/sim/SimDevice.h"
+#include "launcher/CabList.h"
+#include "tools/preview/HostText.h"
+
+namespace preview {
+
+namespace {
+
+// A line of the file as an editor numbers it: CR LF, a lone CR and a lone LF
+// each end one. [start, end) excludes the line break.
+struct RawLine {
+    size_t start;
+    size_t end;
+    int number;
+};
+
+std::vector<RawLine> splitLines(const std::string& bytes)
+{
+    std::vector<RawLine> lines;
+    size_t start = 0;
+    int number = 1;
+    size_t i = 0;
+    while (i < bytes.size()) {
+        if (bytes[i] != '\r' && bytes[i] != '\n') {
+            ++i;
+            continue;
+        }
+        lines.push_back({start, i, number++});
+        bool crlf = bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n';
+        i += crlf ? 2 : 1;
+        start = i;
+    }
+    if (start < bytes.size())
+        lines.push_back({start, bytes.size(), number});
+    return lines;
+}
+
+// The line that holds byte `offset`.
+const RawLine& lineAt(const std::vector<RawLine>& lines, size_t offset)
+{
+    auto it = std::upper_bound(lines.begin(), lines.end(), offset,
+                               [](size_t o, const RawLine& l) { return o < l.start; });
+    return *(it - 1);
+}
+
+// One name as the shipped reader hands it out, with where its bytes are.
+struct ReadName {
+    std::wstring name;
+    size_t start;
+    size_t end;
+};
+
+std::vector<ReadName> readAsDevice(const std::wstring& listPath)
+{
+    std::vector<ReadName> names;
+    std::unique_ptr<CabListReader> reader(new CabListReader());
+    if (!openList(reader.get(), listPath.c_str()))
+        return names;
+    // Every block but the last is a full kReadBlockBytes. After nextName the
+    // reader's position is the end of the name in its block (for a name
+    // completed through the carry too), and its name buffer holds the bytes.
+    size_t blockStart = 0;
+    while (nextBlock(reader.get())) {
+        for (const wchar_t* name = nextName(reader.get()); name != nullptr; name = nextName(reader.get())) {
+            size_t end = blockStart + static_cast<size_t>(reader->position);
+            size_t length = std::strlen(reader->name);
+            names.push_back({name, end - length, end});
+        }
+        if (!blockWasFull(reader.get()))
+            break;
+        blockStart += kReadBlockBytes;
+    }
+    closeList(reader.get());
+    return names;
+}
+
+std::wstring folded(const std::wstring& name)
+{
+    return sim::device().canonical(L"\\" + name).substr(1);
+}
+
+// Edit distance with transpositions, 3 meaning "3 or more".
+int distance(const std::wstring& a, const std::wstring& b)
+{
+    if (a.size() > b.size() + 2 || b.size() > a.size() + 2)
+        return 3;
+    std::vector<std::vector<int>> d(a.size() + 1, std::vector<int>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = static_cast<int>(i);
+    for (size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = static_cast<int>(j);
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            int cost = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return std::min(d[a.size()][b.size()], 3);
+}
+
+bool hasWildcard(const std::wstring& name)
+{
+    return name.find_first_of(L"*?") != std::wstring::npos;
+}
+
+std::wstring lastComponent(const std::wstring& name)
+{
+    size_t cut = name.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? name : name.substr(cut + 1);
+}
+
+Finding lineFinding(const std::string& code, int line, const std::string& message, bool warning = true)
+{
+    Finding f;
+    f.warning = warning;
+    f.code = code;
+    f.line = line;
+    f.lastLine = line;
+    f.message = message;
+    return f;
+}
+
+bool isUtf16(const std::string& bytes)
+{
+    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                              (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+        return true;
+    // Without a mark: text whose every other byte is NUL.
+    size_t zeros = 0;
+    for (size_t i = 1; i < bytes.size(); i += 2)
+        zeros += bytes[i] == 0 ? 1 : 0;
+    return bytes.size() >= 4 && zeros * 2 >= bytes.size() / 2;
+}
+
+// Lint of one line's bytes: what the reader keeps that a person would not
+// expect. None of it decides which names exist.
+void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
+{
+    if (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t' || raw.back() == ' ' || raw.back() == '\t')) {
+        bool front = raw.front() == ' ' || raw.front() == '\t';
+        std::string what = front ? (raw.front() == ' ' ? "a leading space" : "a leading tab")
+                                 : (raw.back() == ' ' ? "a trailing space" : "a trailing tab");
+        out->push_back(lineFinding("whitespace", line,
+                                   "has " + what + ": the device keeps spaces and tabs in the name"));
+    }
+    size_t nul = raw.find('\0');
+    if (nul != std::string::npos)
+        out->push_back(lineFinding("nul", line,
+                                   "holds a NUL byte: the device reads no further in this 4096-byte block"));
+    for (unsigned char c : raw) {
+        if ((c < 0x20 && c != '\t' && c != 0) || c == 0x7F) {
+            out->push_back(lineFinding("control", line, "holds the control character " +
+                                                            shown(std::wstring(1, c)) +
+                                                            ", which no file name can hold"));
+            break;
+        }
+    }
+    std::string text = raw.substr(0, nul);
+    if (std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+        return;
+    std::wstring decoded;
+    bool multibyte = false;
+    if (decodeUtf8(text, &decoded, &multibyte) && multibyte) {
+        std::string message = "is UTF-8 text (" + inQuotes(decoded) + "), but the device reads Windows-1252: " +
+                              inQuotes(sim::fromAnsi(text));
+        auto lost = std::find_if(decoded.begin(), decoded.end(), [](wchar_t c) { return !inWindows1252(c); });
+        if (lost != decoded.end())
+            message += "; " + inQuotes(std::wstring(1, *lost)) +
+                       " has no Windows-1252 form, so no list can name that file: rename it";
+        else
+            message += "; save the list as Windows-1252 (ANSI)";
+        out->push_back(lineFinding("encoding", line, message));
+        return;
+    }
+    for (unsigned char c : text) {
+        if (undefinedIn1252(c)) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%02X", c);
+            out->push_back(lineFinding("encoding", line, std::string("holds the byte ") + hex +
+                                                             ", which is no character in Windows-1252"));
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
+{
+    sim::Device& dev = sim::device();
+    size_t cut = name.find_last_of(L"\\/");
+    std::wstring sub = cut == std::wstring::npos ? L"" : name.substr(0, cut + 1);
+    std::wstring wanted = folded(lastComponent(name));
+    std::wstring best;
+    int bestScore = 4;
+    for (const std::wstring& entry : dev.list(directory + sub)) {
+        std::wstring candidate = folded(entry);
+        const std::wstring& shorter = candidate.size() < wanted.size() ? candidate : wanted;
+        const std::wstring& longer = candidate.size() < wanted.size() ? wanted : candidate;
+        // Short names are all close to each other: allow fewer edits there.
+        int allowed = shorter.size() >= 6 ? 2 : shorter.size() >= 3 ? 1 : 0;
+        int score = distance(wanted, candidate);
+        // "maps.cab" against "maps.cab.cab", "maps.cabx", "maps" or " maps.cab".
+        if (score > allowed && shorter.size() >= 4 && longer.find(shorter) != std::wstring::npos)
+            score = 3;
+        else if (score > allowed)
+            continue;
+        if (score < bestScore) {
+            bestScore = score;
+            best = sub + entry;
+        }
+    }
+    return best;
+}
+
+ListReport checkList(const std::wstring& directory)
+{
+    sim::Device& dev = sim::device();
+    ListReport report;
+    std::wstring listPath = directory + kCabListName;
+    const sim::FileNode* node = dev.node(listPath);
+    const std::string bytes = node ? node->content : std::string();
+    const std::string listName = node ? utf8(node->name) : utf8(kCabListName);
+    std::vector<RawLine> lines = splitLines(bytes);
+    std::vector<ReadName> names = readAsDevice(listPath);
+    std::vector<Finding>& out = report.findings;
+
+    // Byte-level lint, per line.
+    bool utf16 = isUtf16(bytes);
+    if (utf16) {
+        out.push_back(lineFinding("encoding", 1, "the list is UTF-16 text, but the device reads 8-bit "
+                                                 "Windows-1252 text: save it as Windows-1252 (ANSI)"));
+    } else {
+        bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+        if (bom) {
+            std::string first = names.empty() ? "" : ": " + inQuotes(names.front().name);
+            out.push_back(lineFinding("bom", 1, "starts with a UTF-8 byte-order mark, which the device reads "
+                                                "into the first name" + first + "; save without it"));
+        }
+        for (const RawLine& l : lines) {
+            size_t from = l.start == 0 && bom ? 3 : l.start;
+            if (from < l.end)
+                lintLine(bytes.substr(from, l.end - from), l.number, &out);
+        }
+    }
+
+    // The names the device reads, each where it sits.
+    struct Placed {
+        size_t offset;
+        ListLine line;
+    };
+    std::vector<Placed> placed;
+    std::map<std::wstring, int> firstLine;  // canonical path → first line naming it
+    std::vector<bool> lineRead(lines.size() + 2, false);
+    for (const ReadName& n : names) {
+        const RawLine& raw = lineAt(lines, n.start);
+        lineRead[raw.number] = true;
+        ListLine l;
+        l.line = raw.number;
+        l.name = n.name;
+        l.partial = n.start != raw.start || n.end != raw.end;
+        if (l.partial)
+            out.push_back(lineFinding("partial", l.line, "the device reads only " + inQuotes(n.name) +
+                                                             " of this line"));
+        wchar_t path[kMaxCabPath];
+        if (!buildCabPath(path, directory.c_str(), n.name.c_str())) {
+            l.skipReason = "path too long";
+            out.push_back(lineFinding("path-too-long", l.line, inQuotes(n.name) + ": the path is longer than " +
+                                                                   std::to_string(kMaxCabPath - 1) +
+                                                                   " characters; skipped without a word"));
+            placed.push_back({n.start, l});
+            continue;
+        }
+        l.path = path;
+        l.installable = isInstallableFile(path);
+        FoundEntry entry;
+        bool found = findFirst(path, &entry);
+        if (!l.installable) {
+            std::string what;
+            if (!found) {
+                l.skipReason = "no such file";
+                what = hasWildcard(n.name) ? "no file matches this wildcard" : "no such file";
+                std::wstring near = hasWildcard(n.name) ? L"" : nearMiss(directory, n.name);
+                size_t cut = n.name.find_last_of(L"\\/");
+                const sim::FileNode* sub = cut == std::wstring::npos ? nullptr
+                                                                      : dev.node(directory + n.name.substr(0, cut));
+                if (cut != std::wstring::npos && (sub == nullptr || !(sub->attributes & kAttrDirectory)))
+                    what = "no directory " + inQuotes(n.name.substr(0, cut));
+                else if (!near.empty())
+                    what += " (did you mean " + inQuotes(near) + "?)";
+            } else if (entry.attributes & kAttrDirectory) {
+                l.skipReason = what = "a directory";
+            } else if (entry.attributes & kAttrHidden) {
+                l.skipReason = what = "hidden";
+            } else {
+                l.skipReason = what = "system";
+            }
+            std::string code = !found ? "missing" : (entry.attributes & kAttrDirectory) ? "directory"
+                                      : (entry.attributes & kAttrHidden) ? "hidden" : "system";
+            out.push_back(lineFinding(code, l.line, inQuotes(n.name) + ": " + what +
+                                                        "; the device skips it without a word"));
+        } else {
+            if (hasWildcard(n.name))
+                out.push_back(lineFinding("wildcard", l.line, inQuotes(n.name) + " holds a wildcard: the device's check "
+                                          "finds " + inQuotes(entry.name) + ", but the installer is handed the "
+                                          "name with the wildcard in it"));
+            else if (lastComponent(n.name) != entry.name)
+                out.push_back(lineFinding("case", l.line, inQuotes(n.name) + " names " + inQuotes(entry.name) +
+                                          " (letter case does not matter on the device)", false));
+            if (!endsWithIgnoringCase(n.name.c_str(), kCabExtension))
+                out.push_back(lineFinding("not-cab", l.line, inQuotes(n.name) + " does not end in .cab: the installer "
+                                          "is run on it all the same, and the sweep leaves it"));
+        }
+        std::wstring key = dev.canonical(path);
+        auto earlier = firstLine.find(key);
+        if (earlier != firstLine.end()) {
+            l.repeats = earlier->second;
+            out.push_back(lineFinding("duplicate", l.line, inQuotes(n.name) + " repeats line " +
+                                      std::to_string(earlier->second) +
+                                      (l.installable ? ": the device installs it twice" : "")));
+        } else {
+            firstLine[key] = l.line;
+        }
+        placed.push_back({n.start, l});
+    }
+
+    // Lines with bytes that no name came from.
+    int nulLine = 0;  // the last line so far that holds a NUL byte
+    for (const RawLine& raw : lines) {
+        if (bytes.find('\0', raw.start) < raw.end)
+            nulLine = raw.number;
+        if (raw.end > raw.start && !lineRead[raw.number]) {
+            std::string text = bytes.substr(raw.start, raw.end - raw.start);
+            ListLine l;
+            l.line = raw.number;
+            l.name = sim::fromAnsi(text);
+            l.read = false;
+            size_t beforeNul = std::min(text.find('\0'), text.size());
+            if (beforeNul > static_cast<size_t>(kMaxNameBytes)) {
+                l.skipReason = "over 255 bytes";
+                out.push_back(lineFinding("too-long", l.line, std::to_string(beforeNul) + " bytes long: the device "
+                                          "passes over names longer than 255 bytes"));
+            } else if (nulLine != 0) {
+                l.skipReason = "after a NUL byte";
+                if (!utf16 && nulLine != raw.number)
+                    out.push_back(lineFinding("unread", l.line, "never read: the NUL byte on line " +
+                                              std::to_string(nulLine) +
+                                              " ends the device's reading of its 4096-byte block"));
+            } else {
+                l.skipReason = "never read";
+                out.push_back(lineFinding("unread", l.line, "never read by the device"));
+            }
+            placed.push_back({raw.start, l});
+        }
+    }
+    if (names.empty())
+        out.push_back(lineFinding("empty-list", 0, listName + " names no CAB: nothing is installed"));
+
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const Placed& a, const Placed& b) { return a.offset < b.offset; });
+    for (Placed& p : placed)
+        report.lines.push_back(p.line);
+    return report;
+}
+
+}  // namespace preview

@@ -1,0 +1,558 @@
+// Rehearsal: one run of the shipped launcher logic (optionally entered through
+// the setup hook) on the simulated device, read back from the device's
+// records into events and findings. Every decision is the shipped code's.
+#include "tools/preview/Rehearsal.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "common/SharedTexts.h"
+#include "common/WideText.h"
+#include "device/sim/SimDevice.h"
+#include "launcher/CabList.h"
+#include "launcher/LauncherSequence.h"
+#include "setup/SetupHooks.h"
+#include "tools/preview/HostText.h"
+#include "tools/preview/ListCheck.h"
+
+namespace preview {
+
+namespace {
+
+const wchar_t kLauncherName[] = L"Vorlund.exe";
+// Where the main package's installer leaves the install directory for the hook.
+const wchar_t kRegistryKey[] = L"Software\\TqVorlund";
+const wchar_t kRegistryValue[] = L"Default";
+// The main package's installer closes this long after it started, once the
+// hook has returned; the launcher waits for it.
+const uint64_t kMainInstallerCloseMs = 2000;
+const uintptr_t kModule = 0x10000;
+
+struct InstallerRun {
+    std::wstring path;  // the CAB path the installer was handed
+    bool rejected;
+};
+
+// Everything the run shares with the stand-in programs.
+struct Stage {
+    Stage(const Options& o, const Bundle& b) : options(o), bundle(b) {}
+    const Options& options;
+    const Bundle& bundle;
+    std::wstring launcherPath;
+    std::string listBytes;
+    bool listBytesRead = false;
+    std::set<std::wstring> rejectPaths;  // canonical
+    std::vector<InstallerRun> runs;
+    bool launcherStarted = false;
+    size_t hookTraceEnd = 0;  // trace lines before this one are the hook's
+    std::set<std::string> loaded;  // host names of the bundle entries on the device
+};
+
+sim::Device& dev()
+{
+    return sim::device();
+}
+
+std::wstring canonical(const std::wstring& path)
+{
+    return dev().canonical(path);
+}
+
+// The CAB path between the quotes of an installer command line.
+std::wstring quotedPath(const std::wstring& commandLine)
+{
+    size_t open = commandLine.find(L'"');
+    size_t close = commandLine.rfind(L'"');
+    if (open == std::wstring::npos || close <= open)
+        return commandLine;
+    return commandLine.substr(open + 1, close - open - 1);
+}
+
+std::wstring deviceRelative(const std::string& name)
+{
+    std::wstring text = deviceName(name);
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    return text;
+}
+
+Finding fileFinding(const std::string& code, const std::string& file, const std::string& message,
+                    bool warning = true)
+{
+    Finding f;
+    f.warning = warning;
+    f.code = code;
+    f.file = file;
+    f.message = message;
+    return f;
+}
+
+// Loads the bundle and the stand-ins into a fresh device. Findings about the
+// loading go to `findings` when it is not null (the first of two loads).
+void loadDevice(Stage& stage, std::vector<Finding>* findings)
+{
+    const Options& o = stage.options;
+    const std::wstring& dir = o.deviceDirectory;
+    dev().reset();
+    dev().addDirectory(L"\\windows");
+    dev().addDirectory(dir);
+    stage.loaded.clear();
+
+    const BundleEntry* listEntry = nullptr;
+    for (const BundleEntry& e : stage.bundle.entries) {
+        std::wstring path = dir + e.deviceName;
+        if (dev().exists(path)) {
+            // Two names here, one name on the device, where case does not count.
+            if (findings)
+                findings->push_back(fileFinding("name-clash", e.hostName, "is the same name on the device as " +
+                                                inQuotes(dev().node(path)->name) + ": only one of them can be there"));
+            continue;
+        }
+        stage.loaded.insert(e.hostName);
+        if (e.directory)
+            dev().addDirectory(path);
+        else
+            dev().addFile(path, "");
+        if (!e.directory && canonical(path) == canonical(dir + kCabListName))
+            listEntry = &e;
+    }
+    if (listEntry != nullptr && !o.noList) {
+        if (!stage.listBytesRead)
+            stage.listBytes = readHostFile(listEntry->source);
+        stage.listBytesRead = true;
+        dev().node(dir + kCabListName)->content = stage.listBytes;
+    } else if (listEntry != nullptr) {
+        dev().remove(dir + kCabListName);
+    }
+
+    for (const auto& a : o.attributes) {
+        sim::FileNode* n = dev().node(dir + deviceRelative(a.first));
+        if (n == nullptr)
+            throw UsageError("no entry " + a.first + " in " + o.directory);
+        n->attributes |= a.second;
+    }
+
+    // The stand-in platform installer accepts every CAB but the rejected ones.
+    if (!o.noInstaller) {
+        Stage* s = &stage;
+        dev().installProgram(kInstallerProgram, [s](sim::Device&, const std::wstring& commandLine) {
+            std::wstring path = quotedPath(commandLine);
+            bool rejected = s->rejectPaths.count(canonical(path)) != 0;
+            s->runs.push_back({path, rejected});
+            sim::ProgramRun run;
+            run.durationMs = kInstallerRunMs;
+            run.exitCode = rejected ? 1 : 0;
+            return run;
+        }, kInstallerWindowClass);
+    }
+
+    stage.launcherPath = dir + kLauncherName;
+    bool hasLauncher = dev().exists(stage.launcherPath);
+    if (o.fromHook && o.noLauncher) {
+        dev().remove(stage.launcherPath);
+    } else {
+        if (!hasLauncher && findings)
+            findings->push_back(fileFinding("stand-in", utf8(kLauncherName),
+                                            "not in the directory: a stand-in takes its place in the rehearsal; "
+                                            "the main package must put the launcher here", false));
+        if (!hasLauncher)
+            dev().addFile(stage.launcherPath, "launcher");
+        if (o.fromHook) {
+            // Started by the hook; it runs once the hook has returned.
+            Stage* s = &stage;
+            dev().installProgram(stage.launcherPath, [s](sim::Device&, const std::wstring&) {
+                s->launcherStarted = true;
+                return sim::ProgramRun();
+            });
+        }
+    }
+    if (o.fromHook) {
+        std::wstring value = dir.substr(0, dir.size() - 1);
+        dev().setRegistryString(kRegistryKey, kRegistryValue, value);
+    }
+}
+
+// ---- reading the run back ---------------------------------------------------------
+
+bool startsWith(const std::wstring& text, const wchar_t* prefix)
+{
+    return text.compare(0, textLength(prefix), prefix) == 0;
+}
+
+void describeBar(const sim::Window& bar, Event* e)
+{
+    e->hasBar = true;
+    e->lower = bar.rangePacked & 0xFFFFu;
+    e->upper = bar.rangePacked >> 16;
+    e->position = bar.position;
+    e->fill = sim::barFill(bar);
+}
+
+// The device's trace, in order, with each line's structured record. The
+// records of each kind come in the same order as their trace lines.
+std::vector<Event> readTimeline(const Stage& stage)
+{
+    const sim::Device& d = dev();
+    std::vector<Event> events;
+    size_t starts = 0, boxes = 0, deletions = 0, sent = 0, repaints = 0, waits = 0, pauses = 0, runs = 0;
+    uint64_t clock = 0;
+
+    // The progress window: the dialog and its controls, as last sent to.
+    bool hasWindow = !d.dialogs().empty();
+    std::map<uintptr_t, sim::Window> controls;
+    bool changed = false;
+    auto showWindowState = [&](bool inHook) {
+        if (!changed)
+            return;
+        changed = false;
+        Event e;
+        e.kind = EventKind::Window;
+        e.inHook = inHook;
+        e.timeMs = clock;
+        for (const auto& c : controls) {
+            if (c.second.className == L"static" && !e.hasText) {
+                e.hasText = true;
+                e.text = c.second.text;
+            } else if (c.second.className == L"msctls_progress32" && !e.hasBar) {
+                describeBar(c.second, &e);
+            }
+        }
+        events.push_back(e);
+    };
+
+    // A control as the dialog creates it: no text, a bar over 0 to 100.
+    auto fresh = [](const sim::Window& w) {
+        sim::Window c = w;
+        c.text.clear();
+        c.position = 0;
+        c.rangePacked = w.className == L"msctls_progress32" ? 100u << 16 : 0;
+        return c;
+    };
+
+    const std::vector<std::wstring>& trace = d.trace();
+    for (size_t i = 0; i < trace.size(); ++i) {
+        const std::wstring& line = trace[i];
+        bool inHook = stage.options.fromHook && i < stage.hookTraceEnd;
+        Event e;
+        e.inHook = inHook;
+        if (startsWith(line, L"createDialog ") && hasWindow) {
+            // The window shows as created until something changes it; without
+            // a list nothing ever does.
+            uintptr_t dialog = d.dialogs().front()->id;
+            for (const auto& w : d.windows_) {
+                if (w.second.parent == dialog)
+                    controls[w.first] = fresh(w.second);
+            }
+            changed = true;
+            continue;
+        }
+        if (startsWith(line, L"pause ")) {
+            clock += d.pauses()[pauses++];
+            continue;
+        }
+        if (startsWith(line, L"wait ")) {
+            const sim::Device::WaitRecord& w = d.waits()[waits++];
+            e.timeMs = clock;  // shown when the wait began
+            clock += w.waitedMs;
+            if (w.askedMs != kInstallerWaitMs)
+                continue;  // the launcher's own installer runs: shown with their start
+            showWindowState(inHook);
+            e.kind = EventKind::Wait;
+            e.waitedMs = w.waitedMs;
+            e.processId = w.processId;
+        } else if (startsWith(line, L"message box [")) {
+            const sim::MessageBoxRecord& b = d.messageBoxes()[boxes++];
+            e.kind = EventKind::MessageBox;
+            e.text = b.text;
+            e.caption = b.caption;
+        } else if (startsWith(line, L"message ")) {
+            const sim::MessageRecord& m = d.sentMessages()[sent++];
+            const sim::Window* w = d.window(m.window);
+            if (!hasWindow || w == nullptr)
+                continue;
+            sim::Window& c = controls.emplace(m.window, fresh(*w)).first->second;
+            if (m.message == 12) {
+                c.text = m.text;
+            } else if (m.message == 1025) {
+                c.rangePacked = static_cast<uint32_t>(m.second);
+            } else if (m.message == 1026) {
+                c.position = static_cast<int32_t>(m.first);
+            }
+            changed = true;
+            continue;
+        } else if (startsWith(line, L"repaint ")) {
+            const sim::RepaintRecord& r = d.repaints()[repaints++];
+            if (!hasWindow)
+                continue;
+            e.kind = EventKind::Window;
+            e.visible = r.visible;
+            e.timeMs = r.timeMs;
+            if (const sim::Window* text = r.child(L"static")) {
+                e.hasText = true;
+                e.text = text->text;
+            }
+            if (const sim::Window* bar = r.child(L"msctls_progress32"))
+                describeBar(*bar, &e);
+            changed = false;
+            events.push_back(e);
+            continue;
+        } else if (startsWith(line, L"destroyWindow ") && hasWindow) {
+            e.kind = EventKind::WindowClosed;
+        } else if (startsWith(line, L"start failed ")) {
+            e.program = line.substr(13);
+            e.kind = e.program == kInstallerProgram ? EventKind::InstallFailed : EventKind::StartFailed;
+        } else if (startsWith(line, L"start ")) {
+            const sim::StartRecord& s = d.starts()[starts++];
+            e.program = s.program;
+            e.text = s.commandLine;
+            e.kind = EventKind::Start;
+            if (s.program == kInstallerProgram && runs < stage.runs.size()) {
+                e.kind = EventKind::Install;
+                e.rejected = stage.runs[runs++].rejected;
+                e.exitCode = e.rejected ? 1 : 0;
+            }
+        } else if (startsWith(line, L"delete failed ")) {
+            e.kind = EventKind::DeleteFailed;
+            e.text = line.substr(14);
+        } else if (startsWith(line, L"delete key")) {
+            e.kind = EventKind::Registry;
+            e.text = line;
+        } else if (startsWith(line, L"delete ")) {
+            e.kind = EventKind::Delete;
+            e.text = d.deletions()[deletions++];
+        } else {
+            continue;  // set-up steps of the window, faults: not shown
+        }
+        if (e.kind != EventKind::Wait) {
+            showWindowState(inHook);
+            e.timeMs = clock;
+        }
+        events.push_back(e);
+    }
+    showWindowState(false);
+    return events;
+}
+
+// ---- what the run means ---------------------------------------------------------------
+
+// The first hidden or system CAB of the directory, where the sweep ends.
+const sim::FileNode* sweepStopper(const std::wstring& dir)
+{
+    for (const std::wstring& name : dev().list(dir)) {
+        const sim::FileNode* n = dev().node(dir + name);
+        if (endsWithIgnoringCase(name.c_str(), kCabExtension) && (n->attributes & (kAttrHidden | kAttrSystem)))
+            return n;
+    }
+    return nullptr;
+}
+
+void judgeRun(const Stage& stage, Result* r)
+{
+    const Options& o = stage.options;
+    const std::wstring& dir = o.deviceDirectory;
+    std::set<std::wstring> installed, rejected, named;
+    for (const InstallerRun& run : stage.runs) {
+        installed.insert(canonical(run.path));
+        if (run.rejected)
+            rejected.insert(canonical(run.path));
+    }
+    int failures = 0;
+    for (const Event& e : r->events)
+        failures += e.kind == EventKind::InstallFailed ? 1 : 0;
+    r->installerRuns = static_cast<int>(stage.runs.size());
+    r->rejectedRuns = static_cast<int>(std::count_if(stage.runs.begin(), stage.runs.end(),
+                                                     [](const InstallerRun& run) { return run.rejected; }));
+    r->messageBoxes = static_cast<int>(dev().messageBoxes().size());
+    r->deleted = static_cast<int>(dev().deletions().size());
+    r->deviceTimeMs = dev().now();
+
+    // The run as a whole.
+    bool listUsed = r->launcherRan && r->listPresent;
+    if (o.fromHook && !r->launcherRan)
+        r->findings.push_back(fileFinding("no-launcher", utf8(kLauncherName),
+                                          "the setup hook finds no launcher: it says it cannot locate "
+                                          "Vorlund.exe and deletes every CAB of the directory, installing none"));
+    if (r->launcherRan && !r->listPresent) {
+        const sim::FileNode* n = dev().node(dir + kCabListName);
+        std::string why = o.noList ? "left out (--no-list)" : n ? "a directory" : "missing";
+        r->findings.push_back(fileFinding("no-list", r->listName, why + ": the launcher says it cannot locate "
+                                          "the CAB file list and deletes every CAB of the directory, installing none"));
+    }
+    if (r->launcherRan && stage.launcherPath.size() + 1 > static_cast<size_t>(kMaxPath))
+        r->findings.push_back(fileFinding("path-too-long", utf8(kLauncherName), "its path on the device has " +
+                                          std::to_string(stage.launcherPath.size()) + " characters, more than the " +
+                                          std::to_string(kMaxPath - 1) + " the launcher can read back: it "
+                                          "ends without installing or deleting anything"));
+    if (failures > 0)
+        r->findings.push_back(fileFinding("installer-failed", utf8(kInstallerProgram),
+                                          "could not be started (" + std::to_string(failures) + (failures == 1 ? " time" : " times") +
+                                          "): each time the launcher says it cannot unpack all CAB files and "
+                                          "passes over the rest of that 4096-byte block of the list"));
+
+    // Each name of the list.
+    std::set<std::wstring> reported;
+    for (ListLine& l : r->lines) {
+        if (!l.read || !l.installable)
+            continue;
+        std::wstring key = canonical(l.path);
+        named.insert(key);
+        l.installed = installed.count(key) != 0;
+        l.rejected = rejected.count(key) != 0;
+        Finding f;
+        f.line = f.lastLine = l.line;
+        if (l.rejected && reported.insert(key).second) {
+            f.code = "rejected";
+            f.message = inQuotes(l.name) + ": the installer rejected it (exit code 1); the launcher says nothing, "
+                        "counts it as done, and the sweep deletes it";
+            r->findings.push_back(f);
+        } else if (!l.installed && listUsed) {
+            f.code = "not-installed";
+            f.message = failures > 0 ? "never installed: the installer failed in this 4096-byte block, and the "
+                                       "launcher passed over the rest of it"
+                                     : "never installed";
+            r->findings.push_back(f);
+        }
+    }
+    for (const ListLine& l : r->lines) {
+        if (l.read && !l.path.empty())
+            named.insert(canonical(l.path));
+    }
+
+    // Each CAB of the directory.
+    const sim::FileNode* stopper = sweepStopper(dir);
+    for (const BundleEntry& e : stage.bundle.entries) {
+        std::wstring path = dir + e.deviceName;
+        if (e.directory || !endsWithIgnoringCase(e.deviceName.c_str(), kCabExtension) ||
+            !stage.loaded.count(e.hostName))
+            continue;
+        std::wstring key = canonical(path);
+        bool top = e.deviceName.find(L'\\') == std::wstring::npos;
+        bool wasInstalled = installed.count(key) != 0;
+        const sim::FileNode* left = dev().node(path);
+        std::string file = utf8(e.deviceName);
+        // A list is Windows-1252 text: a name with other characters cannot be listed.
+        auto foreign = std::find_if(e.deviceName.begin(), e.deviceName.end(),
+                                    [](wchar_t c) { return !inWindows1252(c); });
+        std::string unlistable = foreign == e.deviceName.end() ? "" : "; no list can name it, as " +
+                                 inQuotes(std::wstring(1, *foreign)) + " has no Windows-1252 form";
+        if (top && left != nullptr) {
+            std::string why = "the sweep did not delete it";
+            if (left->attributes & kAttrReadOnly)
+                why = "it is read-only, and the sweep passes over it";
+            else if (left->attributes & (kAttrHidden | kAttrSystem))
+                why = std::string("it is ") + (left->attributes & kAttrHidden ? "hidden" : "system") +
+                      ", and the sweep ends at it";
+            else if (stopper != nullptr && stopper->order < left->order)
+                why = "the sweep ends at " + inQuotes(stopper->name) + " before it";
+            r->findings.push_back(fileFinding("left-behind", file, std::string(wasInstalled ? "installed, but" :
+                                              "never installed, and") + " stays on the device: " + why));
+        } else if (top && !wasInstalled && !named.count(key) && listUsed) {
+            r->findings.push_back(fileFinding("unlisted", file, "not named in " + r->listName + ": the sweep "
+                                              "deletes it without installing it" + unlistable));
+        } else if (!top && wasInstalled && left != nullptr) {
+            r->findings.push_back(fileFinding("stays", file, "installed, and stays on the device: the sweep "
+                                              "deletes only the CABs of the install directory itself", false));
+        } else if (!top && !wasInstalled && !named.count(key) && listUsed) {
+            r->findings.push_back(fileFinding("unlisted", file, "not named in " + r->listName +
+                                              ": never installed (it stays on the device)" + unlistable));
+        }
+    }
+}
+
+// Run-wide findings first, then the list's lines in order, then the files;
+// runs of lines with the same finding become one.
+void arrange(Result* r)
+{
+    auto group = [](const Finding& f) {
+        if (f.line > 0)
+            return 1;
+        bool runWide = f.code == "no-launcher" || f.code == "no-list" || f.code == "installer-failed" ||
+                       f.code == "empty-list" || (f.code == "path-too-long" && f.line == 0);
+        return runWide ? 0 : 2;
+    };
+    std::stable_sort(r->findings.begin(), r->findings.end(), [&](const Finding& a, const Finding& b) {
+        if (group(a) != group(b))
+            return group(a) < group(b);
+        return group(a) == 1 && a.line < b.line;
+    });
+    std::set<int> nameLines;
+    for (const ListLine& l : r->lines)
+        nameLines.insert(l.line);
+    std::vector<Finding> merged;
+    for (const Finding& f : r->findings) {
+        if (!merged.empty()) {
+            Finding& last = merged.back();
+            auto between = nameLines.upper_bound(last.lastLine);
+            if (f.line > 0 && last.line > 0 && f.code == last.code && f.message == last.message &&
+                f.warning == last.warning && between != nameLines.end() && *between == f.line) {
+                last.lastLine = f.line;
+                continue;
+            }
+        }
+        merged.push_back(f);
+    }
+    r->findings = merged;
+}
+
+}  // namespace
+
+Result rehearse(const Options& options, const Bundle& bundle)
+{
+    Result r;
+    r.findings = bundle.findings;
+    Stage stage(options, bundle);
+    const std::wstring& dir = options.deviceDirectory;
+
+    // The list as the device will read it, on a device as the bundle leaves it.
+    loadDevice(stage, &r.findings);
+    const sim::FileNode* list = dev().node(dir + kCabListName);
+    r.listPresent = list != nullptr && !(list->attributes & kAttrDirectory);
+    if (list != nullptr)
+        r.listName = utf8(list->name);
+    if (r.listPresent) {
+        ListReport report = checkList(dir);
+        r.lines = report.lines;
+        r.findings.insert(r.findings.end(), report.findings.begin(), report.findings.end());
+    }
+    for (const std::string& name : options.reject) {
+        std::wstring key = canonical(dir + deviceRelative(name));
+        bool installs = std::any_of(r.lines.begin(), r.lines.end(), [&](const ListLine& l) {
+            return l.read && l.installable && canonical(l.path) == key;
+        });
+        if (!installs)
+            throw UsageError("--reject " + name + ": the device installs no CAB of that name");
+        stage.rejectPaths.insert(key);
+    }
+
+    // The run itself, on a fresh device.
+    loadDevice(stage, nullptr);
+    ModuleHandle module = reinterpret_cast<ModuleHandle>(kModule);
+    if (!options.fromHook) {
+        dev().setModulePath(stage.launcherPath);
+        runLauncher(module);
+        r.launcherRan = true;
+    } else {
+        // The hook runs inside the main package's installer, whose window
+        // owns its message boxes and is still open when the launcher starts.
+        sim::ProgramRun mainRun;
+        mainRun.durationMs = kMainInstallerCloseMs;
+        uint32_t pid = dev().spawnProcess(kInstallerProgram, mainRun, kInstallerWindowClass);
+        WindowHandle owner = reinterpret_cast<WindowHandle>(dev().process(pid)->windows.front());
+        std::wstring value = dir.substr(0, dir.size() - 1);
+        Install_Exit(owner, value.c_str(), 0, 0, 0, 0, 0);
+        stage.hookTraceEnd = dev().trace().size();
+        // The launcher is its own process: it runs after the hook returned.
+        if (stage.launcherStarted) {
+            dev().setModulePath(stage.launcherPath);
+            runLauncher(module);
+            r.launcherRan = true;
+        }
+    }
+
+    r.events = readTimeline(stage);
+    judgeRun(stage, &r);
+    arrange(&r);
+    return r;
+}
+
+}  // namespace preview
