@@ -305,15 +305,6 @@ TEST_F(ProgressWindow, NoInstallableCabShowsAFullBarAtOnce)
     expectNoLeaks();
 }
 
-TEST_F(ProgressWindow, EmptyListFileIsACountOfZero)
-{
-    installInstaller();
-    writeList("");
-    runLauncherNow();
-    EXPECT_EQ(events(), fullRun({}));
-    expectNoLeaks();
-}
-
 TEST_F(ProgressWindow, OneCab)
 {
     installInstaller();
@@ -574,17 +565,6 @@ TEST_F(ProgressWindow, TemplateWithoutTextDrivesTheBarOnly)
     expectNoLeaks();
 }
 
-TEST_F(ProgressWindow, TemplateWithoutControlsOnlyShowsAndRepaints)
-{
-    threeCabs();
-    dev().dialogTemplate = {};
-    runLauncherNow();
-    EXPECT_EQ(events(), (std::vector<std::wstring>{
-        kShow, kFront, start(L"a.cab"), kRepaint, start(L"b.cab"), kRepaint,
-        start(L"c.cab"), kRepaint, kDestroy}));
-    expectNoLeaks();
-}
-
 TEST_F(ProgressWindow, ChildWithUnreadableClassNameIsPassedOver)
 {
     threeCabs();
@@ -596,24 +576,6 @@ TEST_F(ProgressWindow, ChildWithUnreadableClassNameIsPassedOver)
         start(L"b.cab"), pos(25), kRepaint,
         start(L"c.cab"), pos(35), kRepaint,
         pos(35), kRepaint, kDestroy}));
-    expectNoLeaks();
-}
-
-TEST_F(ProgressWindow, WalkGoesOnPastAnUnreadableChild)
-{
-    installInstaller();
-    addCab(L"a.cab");
-    writeList("a.cab\r\n");
-    dev().dialogTemplate = {{kBarClass, false}, {L"button"}, {kTextClass}, {kBarClass}};
-    runLauncherNow();
-    EXPECT_EQ(events(), fullRun({L"a.cab"}));
-    const sim::Window* d = dialog();
-    ASSERT_NE(d, nullptr);
-    std::vector<const sim::Window*> c = children(d->id);
-    ASSERT_EQ(c.size(), 4u);
-    for (const sim::MessageRecord& m : dev().sentMessages())
-        EXPECT_EQ(m.window, m.message == 12 ? c[2]->id : c[3]->id);
-    EXPECT_EQ(sim::barFill(*c[0]), 0.0) << "the unreadable bar is never touched";
     expectNoLeaks();
 }
 
@@ -672,19 +634,6 @@ TEST_F(ProgressWindow, ProcedureAnswersInitialisationWithOneAndEverythingElseWit
     EXPECT_EQ(dev().callCount(sim::Op::Allocate), allocations + 1);
     begin(window, 0);
     EXPECT_EQ(sentNumbers(), (std::vector<uint32_t>{1025, 1026, 12}));
-    destroy(window);
-    expectNoLeaks();
-}
-
-TEST_F(ProgressWindow, ProcedureAnswersOneEvenWithoutABuffer)
-{
-    WindowHandle window = create(kModule);
-    ASSERT_NE(window, nullptr);
-    DialogProcedure procedure = dev().window(sim::idOf(window))->procedure;
-    dev().failCall(sim::Op::Allocate, 1);
-    int reads = dev().callCount(sim::Op::WindowClassName);
-    EXPECT_EQ(procedure(window, 0x110, 0, 0), 1);
-    EXPECT_EQ(dev().callCount(sim::Op::WindowClassName), reads);
     destroy(window);
     expectNoLeaks();
 }
@@ -752,24 +701,6 @@ TEST_F(ProgressWindow, RangeIsCarriedModulo65536)
         EXPECT_EQ(dev().sentMessages()[2].text, status(c.total));
         destroy(window);
     }
-}
-
-TEST_F(ProgressWindow, StatusTextShowsTheFullRangeOfCounts)
-{
-    WindowHandle window = create(kModule);
-    ASSERT_NE(window, nullptr);
-    const Int32 counts[] = {0, 7, -1, 2147483647, -2147483647 - 1};
-    for (Int32 remaining : counts)
-        advance(window, 1, remaining);
-    std::vector<std::wstring> texts;
-    for (const sim::MessageRecord& m : dev().sentMessages()) {
-        if (m.message == 12)
-            texts.push_back(m.text);
-    }
-    EXPECT_EQ(texts, (std::vector<std::wstring>{
-        status(0), status(7), status(-1), L"Installing CAB file 2147483647... Please Wait...",
-        L"Installing CAB file -2147483648... Please Wait..."}));
-    destroy(window);
 }
 
 }  // namespace

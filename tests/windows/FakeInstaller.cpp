@@ -8,9 +8,13 @@
 //
 // Started as "wceload.exe --hold <ms>" it only holds its window for that long:
 // an installer that is already running when the launcher starts. Started as
-// "wceload.exe --hook <dll>" it plays the end of the main package: loads the
-// setup library and calls its Install_Exit with its own window as owner.
+// "wceload.exe [--linger <ms>] [--calls <hook>,...] --hook <dll>" it plays the
+// platform installer's side of the setup library: owns its window, loads the
+// library, calls the named hooks (Install_Exit alone by default) with that
+// window as the first parameter, journals each result, then keeps its window
+// for <ms> more before it ends, as the real installer finishes its own work.
 #include <windows.h>
+#include <tlhelp32.h>
 #include <wchar.h>
 
 #include <string>
@@ -130,6 +134,24 @@ void pumpFor(DWORD milliseconds) {
     }
 }
 
+// How many other processes of this program's file name are running: the
+// launcher must not start an installer while another one is still alive.
+int otherInstallerProcesses() {
+    wchar_t ownPath[MAX_PATH] = L"";
+    GetModuleFileNameW(NULL, ownPath, MAX_PATH);
+    const wchar_t* ownName = wcsrchr(ownPath, L'\\') ? wcsrchr(ownPath, L'\\') + 1 : ownPath;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    int count = 0;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (entry.th32ProcessID != GetCurrentProcessId() && _wcsicmp(entry.szExeFile, ownName) == 0)
+            ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
 HWND createInstallerWindow(HINSTANCE instance) {
     WNDCLASSW windowClass;
     ZeroMemory(&windowClass, sizeof(windowClass));
@@ -139,6 +161,67 @@ HWND createInstallerWindow(HINSTANCE instance) {
     RegisterClassW(&windowClass);
     return CreateWindowExW(0, kWindowClass, L"Installing", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
                            instance, NULL);
+}
+
+// The value after `flag` in the part of the command line before `end`.
+std::wstring optionValue(const std::wstring& commandLine, size_t end, const wchar_t* flag) {
+    size_t at = commandLine.find(flag);
+    if (at == std::wstring::npos || at >= end) return std::wstring();
+    size_t start = at + wcslen(flag);
+    size_t stop = commandLine.find(L' ', start);
+    return commandLine.substr(start, (stop == std::wstring::npos ? end : stop) - start);
+}
+
+// The hooks with the parameter lists of the platform's setup-library contract.
+typedef int (*InstallInitHook)(HWND, BOOL, BOOL, const wchar_t*);
+typedef int (*InstallExitHook)(HWND, const wchar_t*, WORD, WORD, WORD, WORD, WORD);
+typedef int (*UninstallInitHook)(HWND, const wchar_t*);
+typedef int (*UninstallExitHook)(HWND);
+
+// Calls one hook by name; the result as text, or why it could not be called.
+std::wstring callHook(HMODULE module, const std::wstring& name, HWND window) {
+    FARPROC entry = module ? GetProcAddress(module, toUtf8(name).c_str()) : NULL;
+    if (!entry) return module ? L"missing" : L"unloadable";
+    const wchar_t* directory = L"C:\\Bundle";
+    int result = 0;
+    if (name == L"Install_Init")
+        result = ((InstallInitHook)(void*)entry)(window, TRUE, FALSE, directory);
+    else if (name == L"Install_Exit")
+        result = ((InstallExitHook)(void*)entry)(window, directory, 0, 0, 0, 0, 0);
+    else if (name == L"Uninstall_Init")
+        result = ((UninstallInitHook)(void*)entry)(window, directory);
+    else if (name == L"Uninstall_Exit")
+        result = ((UninstallExitHook)(void*)entry)(window);
+    else
+        return L"unknown";
+    wchar_t text[32];
+    swprintf(text, 32, L"%d", result);
+    return text;
+}
+
+int hostSetupLibrary(HINSTANCE instance, const std::wstring& commandLine, size_t hookAt,
+                     const wchar_t* pid) {
+    std::wstring library = commandLine.substr(hookAt + wcslen(L"--hook "));
+    std::wstring calls = optionValue(commandLine, hookAt, L"--calls ");
+    if (calls.empty()) calls = L"Install_Exit";
+    DWORD lingerMs = (DWORD)_wtol(optionValue(commandLine, hookAt, L"--linger ").c_str());
+
+    HWND window = createInstallerWindow(instance);
+    journal(std::wstring(L"host-start\t") + pid + L"\t" + (window ? L"window" : L"nowindow"));
+    HMODULE module = LoadLibraryW(library.c_str());
+    size_t start = 0;
+    while (start <= calls.size()) {
+        size_t comma = calls.find(L',', start);
+        if (comma == std::wstring::npos) comma = calls.size();
+        std::wstring name = calls.substr(start, comma - start);
+        journal(std::wstring(L"hook\t") + pid + L"\t" + name + L"\t" + callHook(module, name, window));
+        start = comma + 1;
+    }
+    if (module) FreeLibrary(module);
+    pumpFor(lingerMs);
+    journal(std::wstring(L"host-end\t") + pid);
+    if (window) DestroyWindow(window);
+    return 0;
 }
 
 }  // namespace
@@ -162,29 +245,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
 
     const std::wstring hookFlag = L"--hook ";
     size_t hook = commandLine.find(hookFlag);
-    if (hook != std::wstring::npos) {
-        std::wstring library = commandLine.substr(hook + hookFlag.size());
-        HWND window = createInstallerWindow(instance);
-        HMODULE module = LoadLibraryW(library.c_str());
-        typedef int (*InstallExit)(HWND, const wchar_t*, WORD, WORD, WORD, WORD, WORD);
-        InstallExit installExit =
-            module ? (InstallExit)(void*)GetProcAddress(module, "Install_Exit") : NULL;
-        wchar_t result[32] = L"unloadable";
-        if (installExit) swprintf(result, 32, L"%d", installExit(window, L"", 0, 0, 0, 0, 0));
-        journal(std::wstring(L"hook-end\t") + pid + L"\t" + result);
-        if (module) FreeLibrary(module);
-        if (window) DestroyWindow(window);
-        return 0;
-    }
+    if (hook != std::wstring::npos) return hostSetupLibrary(instance, commandLine, hook, pid);
 
     std::wstring cabPath = cabPathOf(commandLine);
     bool existed = GetFileAttributesW(cabPath.c_str()) != INVALID_FILE_ATTRIBUTES;
     bool overlap = otherInstallerWindow();
     wchar_t cwd[MAX_PATH] = L"";
     GetCurrentDirectoryW(MAX_PATH, cwd);
+    wchar_t others[16];
+    swprintf(others, 16, L"%d", otherInstallerProcesses());
+    // Fields: pid, command line, CAB there or not, another installer window
+    // or not, current directory, other installer processes running.
     journal(std::wstring(L"start\t") + pid + L"\t" + commandLine + L"\t" +
             (existed ? L"exists" : L"absent") + L"\t" + (overlap ? L"overlap" : L"alone") + L"\t" +
-            cwd);
+            cwd + L"\t" + others);
 
     HWND window = createInstallerWindow(instance);
     Plan plan = planFor(baseName(cabPath));

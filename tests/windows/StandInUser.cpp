@@ -6,6 +6,9 @@
 // It only reads the launcher's windows with calls that need no answer from
 // them (the launcher pumps no messages while it waits) and presses OK with a
 // posted message. It ends when C:\VorlundTest\stop appears.
+//
+// "StandInUser.exe --hold-close <dll>" also sets the window hook of that test
+// library (HoldAtClose), which holds the progress window at its destruction.
 #include <windows.h>
 #include <wchar.h>
 
@@ -168,13 +171,16 @@ void handleMessageBox(HWND box) {
         icon = iconKind(box);
     }
     HWND owner = GetWindow(box, GW_OWNER);
-    DWORD pid = 0;
+    DWORD pid = 0, ownerPid = 0;
     GetWindowThreadProcessId(box, &pid);
-    wchar_t pidText[16];
-    swprintf(pidText, 16, L"%lu", pid);
+    if (owner) GetWindowThreadProcessId(owner, &ownerPid);
+    wchar_t pidText[40];
+    swprintf(pidText, 40, L"%lu\t%lu", pid, ownerPid);
+    // Fields: caption, text, owned or not, buttons, icon, the box's process,
+    // the owner's process and the owner's class.
     journal(L"box\t" + textOf(box) + L"\t" + textOf(childWithId(box, 0xFFFF)) + L"\t" +
             (owner ? L"owned" : L"unowned") + L"\t" + buttonsOf(box) + L"\t" + icon + L"\t" +
-            pidText);
+            pidText + L"\t" + (owner ? classOf(owner) : L""));
     Seen seen = {GetTickCount(), false};
     gBoxes[box] = seen;
     HWND ok = childWithId(box, IDOK);
@@ -184,8 +190,13 @@ void handleMessageBox(HWND box) {
 
 void handleProgressWindow(HWND window, HWND bar) {
     HWND status = childOfClass(window, L"Static");
-    wchar_t fill[16];
-    swprintf(fill, 16, L"%d", IsWindowVisible(window) ? barFillPercent(bar) : -1);
+    RECT rect = {0, 0, 0, 0};
+    GetWindowRect(window, &rect);
+    wchar_t fill[80];
+    swprintf(fill, 80, L"%d\t%ld,%ld,%ld,%ld", IsWindowVisible(window) ? barFillPercent(bar) : -1,
+             rect.left, rect.top, rect.right, rect.bottom);
+    // Fields: shown or not, caption, status text, bar fill in percent, the
+    // window's rectangle on the screen.
     std::wstring state = std::wstring(IsWindowVisible(window) ? L"visible" : L"hidden") + L"\t" +
                          textOf(window) + L"\t" + (status ? textOf(status) : L"") + L"\t" + fill;
     std::wstring& last = gProgress[window];
@@ -206,9 +217,31 @@ BOOL CALLBACK visitTopLevel(HWND window, LPARAM) {
     return TRUE;
 }
 
+const wchar_t kHoldWantedFile[] = L"C:\\VorlundTest\\hold-wanted";
+
+// Sets the hook of the HoldAtClose library named after "--hold-close ", if
+// asked, and marks the hold as wanted; the caller removes both at its end
+// (Wine keeps a global hook after the thread that set it has ended).
+HHOOK setHoldHook(const std::wstring& commandLine) {
+    const std::wstring flag = L"--hold-close ";
+    size_t at = commandLine.find(flag);
+    if (at == std::wstring::npos) return NULL;
+    HMODULE library = LoadLibraryW(commandLine.substr(at + flag.size()).c_str());
+    HOOKPROC procedure = library ? (HOOKPROC)(void*)GetProcAddress(library, "holdAtClose") : NULL;
+    HHOOK hook = procedure ? SetWindowsHookExW(WH_CBT, procedure, library, 0) : NULL;
+    if (hook) {
+        HANDLE marker = CreateFileW(kHoldWantedFile, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+        if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+    }
+    journal(hook ? L"hold-hook\tset" : L"hold-hook\tfailed");
+    return hook;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    HHOOK hold = setHoldHook(GetCommandLineW());
     journal(L"user-ready");
     DWORD started = GetTickCount();
     for (;;) {
@@ -216,6 +249,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
         EnumWindows(visitTopLevel, 0);
         if (stopping || GetTickCount() - started > kLifetimeMs) break;
         Sleep(kPollMs);
+    }
+    if (hold) {
+        UnhookWindowsHookEx(hold);
+        DeleteFileW(kHoldWantedFile);
     }
     journal(L"user-done");
     return 0;

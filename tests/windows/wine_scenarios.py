@@ -9,6 +9,7 @@ and the exit code. Run by scripts/test-windows inside an X display.
 """
 import argparse
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -25,13 +26,37 @@ NOTICE = ("Please press the OK button. The installation will take 20-30 minutes.
 NO_LAUNCHER = "Installation Failed. Error: Cannot locate registry launcher: Vorlund.exe."
 NO_KEY = ("Installation Failed. Error: Cannot locate registry associated with the path "
           "of the Main CAB file.")
+NO_VALUE = ("Installation Failed. Error: Cannot locate registry associated with the name "
+            "of the Main CAB file.")
+DONE = "Installing CAB files ... Done..."
 HOOK_KEY = "HKCU\\Software\\TqVorlund"
 ARGS = " /nouninstall /noui "
 BUNDLE = "C:\\Bundle\\"
+# Install directories at the launcher's path limits live under here.
+DEEP_ROOT = "C:\\Deep\\"
+ALL_HOOKS = ("Install_Init", "Install_Exit", "Uninstall_Init", "Uninstall_Exit")
 
 
-def command_line(name):
-    return ARGS + '"' + BUNDLE + name + '"'
+def command_line(name, bundle=BUNDLE):
+    return ARGS + '"' + bundle + name + '"'
+
+
+def deep_directory(length):
+    """A directory path under DEEP_ROOT of exactly `length` characters,
+    trailing backslash included, made of components of at most 100 characters."""
+    path = DEEP_ROOT
+    rest = length - len(path)
+    assert rest >= 0
+    level = 0
+    while rest > 0:
+        take = min(rest, 101)
+        if rest - take == 1:
+            take -= 1
+        path += chr(ord("a") + level) * (take - 1) + "\\"
+        rest -= take
+        level += 1
+    assert len(path) == length
+    return path
 
 
 class Results:
@@ -106,24 +131,32 @@ class Wine:
 
 
 class Scenario:
-    """One launcher run: set up C:\\Bundle, run, collect what happened."""
+    """One launcher run: set up the install directory (C:\\Bundle unless
+    told otherwise), run, collect what happened."""
 
-    def __init__(self, wine, title):
+    def __init__(self, wine, title, bundle=BUNDLE):
+        assert bundle.endswith("\\")
         self.wine = wine
         self.title = title
         self.show_journal = False
-        self.bundle = wine.path("C:\\Bundle")
+        self.bundle_path = bundle
+        self.bundle = wine.path(bundle.rstrip("\\"))
         self.test_dir = wine.path("C:\\VorlundTest")
-        for folder in (self.bundle, self.test_dir):
+        for folder in (wine.path("C:\\Bundle"), wine.path(DEEP_ROOT.rstrip("\\")),
+                       self.test_dir):
             if folder.exists():
                 for entry in folder.rglob("*"):
                     if not entry.is_symlink():
                         entry.chmod(0o755 if entry.is_dir() else 0o644)
                 shutil.rmtree(folder)
+        for folder in (self.bundle, self.test_dir):
             folder.mkdir(parents=True)
         shutil.copy(wine.launcher, self.bundle / "Vorlund.exe")
         self.journal = []
         self.exit_code = None
+
+    def command_line(self, name):
+        return command_line(name, self.bundle_path)
 
     def file(self, name, data=b"MSCF fake cabinet\n"):
         target = self.bundle.joinpath(*name.split("\\"))
@@ -139,10 +172,19 @@ class Scenario:
     def installer_plan(self, text):
         (self.test_dir / "installer.txt").write_text(text)
 
+    def registry(self, value=None):
+        """Sets the key the setup hook reads, afresh: with the value "Default"
+        (the install directory), or without it when value is None."""
+        self.wine.reg("delete", HOOK_KEY, "/f")
+        if value is None:
+            self.wine.reg("add", HOOK_KEY, "/f")
+        else:
+            self.wine.reg("add", HOOK_KEY, "/v", "Default", "/t", "REG_SZ", "/d", value, "/f")
+
     def attrib(self, *pairs):
         args = []
         for name, flags in pairs:
-            args += [BUNDLE + name, flags]
+            args += [self.bundle_path + name, flags]
         done = self.wine.run([str(self.wine.helpers / "PrefixTool.exe"), "attrib"] + args)
         if done.returncode != 0:
             raise RuntimeError(f"setting attributes {pairs} failed")
@@ -169,51 +211,96 @@ class Scenario:
             time.sleep(0.05)
         return False
 
-    def run(self, display=True, hold_ms=None):
+    def start_user(self, hold_close=False):
+        args = [str(self.wine.helpers / "StandInUser.exe")]
+        if hold_close:
+            args += ["--hold-close", str(self.wine.helpers / "HoldAtClose.dll")]
+        user = self.wine.start(args)
+        if not self.wait_for("user-ready"):
+            raise RuntimeError("the stand-in user did not start")
+        if hold_close and not any(line == ["hold-hook", "set"] for line in self.journal_lines()):
+            raise RuntimeError("the window hook that holds the progress window was not set")
+        return user
+
+    def release_when_done_seen(self):
+        """With the progress window held at its destruction: let it go once
+        the stand-in user has seen its last state (or after a second)."""
+        lines = self.journal_lines()
+        held = [i for i, line in enumerate(lines) if line[0] == "hold-close"]
+        if not held:
+            return False
+        if not hasattr(self, "_held_since"):
+            self._held_since = time.time()
+        seen = any(line[0] == "progress" and line[3] == DONE for line in lines)
+        if seen or time.time() - self._held_since > 1.0:
+            time.sleep(0.1)
+            (self.test_dir / "release").write_text("")
+            return True
+        return False
+
+    def run(self, display=True, hold_ms=None, hold_close=False):
+        """Runs the launcher from drive C:. hold_ms: an installer is already
+        running for that long. hold_close: the progress window is held at its
+        destruction until its last state has been journaled."""
         blocker = None
         if hold_ms is not None:
             blocker = self.wine.start(["C:\\windows\\wceload.exe", "--hold", str(hold_ms)])
             if not self.wait_for("hold-start"):
                 raise RuntimeError("the running installer did not start")
-        user = None
-        if display:
-            user = self.wine.start([str(self.wine.helpers / "StandInUser.exe")])
-            if not self.wait_for("user-ready"):
-                raise RuntimeError("the stand-in user did not start")
+        user = self.start_user(hold_close) if display else None
         env = dict(self.wine.env)
         if not display:
             env.pop("DISPLAY", None)
         started = time.time()
-        done = self.wine.run([BUNDLE + "Vorlund.exe"], timeout=120, env=env)
+        launcher = subprocess.Popen(["wine", self.bundle_path + "Vorlund.exe"],
+                                    cwd=self.wine.drive_c, env=env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        released = not hold_close
+        try:
+            while launcher.poll() is None:
+                if time.time() - started > 150:
+                    raise subprocess.TimeoutExpired("Vorlund.exe", 150)
+                if not released:
+                    released = self.release_when_done_seen()
+                time.sleep(0.05)
+        finally:
+            if launcher.poll() is None:
+                launcher.kill()
         self.seconds = time.time() - started
-        self.exit_code = done.returncode
+        self.exit_code = launcher.returncode
         (self.test_dir / "stop").write_text("")
         for process in (user, blocker):
             if process is not None:
                 process.wait(timeout=30)
         self.journal = self.journal_lines()
 
-    def run_hook(self):
-        """The end of the main package: the stand-in installer loads the setup
-        library from C:\\Bundle and calls Install_Exit; the launcher it starts
-        is waited for."""
+    def run_hook(self, calls=("Install_Exit",), linger_ms=0):
+        """The platform installer's side of the setup library: the stand-in
+        installer owns its window, loads VorlundSetup.dll from the install
+        directory, calls `calls` in order, keeps its window linger_ms longer
+        and ends. The launcher it may start is waited for."""
         shutil.copy(self.wine.setup_library, self.bundle / "VorlundSetup.dll")
-        user = self.wine.start([str(self.wine.helpers / "StandInUser.exe")])
-        if not self.wait_for("user-ready"):
-            raise RuntimeError("the stand-in user did not start")
-        host = self.wine.run(["C:\\windows\\wceload.exe", "--hook",
-                              BUNDLE + "VorlundSetup.dll"], timeout=120)
+        user = self.start_user()
+        started = time.time()
+        host = self.wine.run(["C:\\windows\\wceload.exe", "--linger", str(linger_ms),
+                              "--calls", ",".join(calls),
+                              "--hook", self.bundle_path + "VorlundSetup.dll"], timeout=120)
         self.exit_code = host.returncode
         waited = self.wine.run([str(self.wine.helpers / "PrefixTool.exe"), "wait",
                                 "Vorlund.exe", "120000"], timeout=150)
         if waited.returncode != 0:
             raise RuntimeError("the launcher did not end")
+        self.seconds = time.time() - started
         (self.test_dir / "stop").write_text("")
         user.wait(timeout=30)
         self.journal = self.journal_lines()
 
     def hook_results(self):
-        return [line[2] for line in self.journal if line[0] == "hook-end"]
+        """[(hook name, result)] in call order."""
+        return [(line[2], line[3]) for line in self.journal if line[0] == "hook"]
+
+    def host_pid(self):
+        return next((line[1] for line in self.journal if line[0] == "host-start"), None)
 
     # What happened, from the journal.
     def starts(self):
@@ -225,15 +312,24 @@ class Scenario:
     def progress(self):
         return [line[1:] for line in self.journal if line[0] == "progress"]
 
-    def left(self):
-        """Entries left in C:\\Bundle (top level), by name."""
-        return sorted(entry.name for entry in self.bundle.iterdir())
+    def index(self, tag, *fields):
+        """Position in the journal of the first line with that tag (and those
+        leading fields); None if there is none."""
+        for position, line in enumerate(self.journal):
+            if line[0] == tag and line[1:1 + len(fields)] == list(fields):
+                return position
+        return None
+
+    def left(self, folder=None):
+        """Entries left in the install directory (top level), by name."""
+        where = self.bundle if folder is None else self.bundle.joinpath(*folder.split("\\"))
+        return sorted(entry.name for entry in where.iterdir())
 
     def dump(self):
         print("        journal:")
         for line in self.journal:
-            print("          " + " | ".join(line))
-        print(f"        left: {self.left()}")
+            print("          " + " | ".join(line)[:300])
+        print(f"        left: {self.left()}"[:2000])
 
 
 def check_common(results, s, boxes=()):
@@ -476,20 +572,17 @@ def hidden_cab_ends_sweep(wine, results):
 
 
 def progress_display(wine, results):
-    s = Scenario(wine, "progress window while three CABs install")
+    s = Scenario(wine, "progress window while three CABs install, held at its end")
     for name in ("p1.cab", "p2.cab", "p3.cab"):
         s.file(name)
     s.cab_list(b"p1.cab\r\nnothere.cab\r\np2.cab\r\np3.cab\r\n")
     # A rejected CAB advances the display like an installed one.
     s.installer_plan("* sleep 600\np2.cab exit 5\n")
-    s.run()
+    # The last state lasts only until the launcher destroys the window: the
+    # test hook holds the window there so that it can be read.
+    s.run(hold_close=True)
     check_common(results, s)
     seen = s.progress()
-    source = (Path(__file__).resolve().parents[2] / "launcher" / "ProgressWindow.cpp")
-    built = source.exists() and "createDialog" in source.read_text()
-    if not seen and not built:
-        results.skip("progress window", "the progress display is not built yet")
-        return s
     shown = [p for p in seen if p[0] == "visible"]
     results.check(s, "the window was shown, with the caption", bool(shown) and
                   all(p[1] == CAPTION for p in shown), repr(seen))
@@ -503,7 +596,7 @@ def progress_display(wine, results):
                   [t for t in counting if t != "Installing CAB file 0... Please Wait..."],
                   [f"Installing CAB file {n}... Please Wait..." for n in (3, 2, 1)])
     results.check(s, "no text outside the known ones",
-                  all(t in ("", "Installing CAB files ... Done...") or
+                  all(t in ("", DONE) or
                       (t.startswith("Installing CAB file ") and t.endswith("... Please Wait..."))
                       for t in texts), repr(texts))
     # Bar: range 0..35, position 5 + 10 per CAB installed.
@@ -515,7 +608,23 @@ def progress_display(wine, results):
         final = values[-1] if values else None
         results.check(s, f"bar {round(share * 100)}% full with {remaining} to go",
                       final is not None and abs(final - share * 100) <= 6, repr(values))
+    check_last_state(results, s)
     return s
+
+
+def check_last_state(results, s):
+    """The window's last state, read while the test hook held it: the done
+    text and a full bar, after the last installer run and before the sweep."""
+    held = [line for line in s.journal if line[0] == "hold-close"]
+    results.equal(s, "the window is destroyed once, showing the done text",
+                  [line[2] for line in held], [DONE])
+    results.check(s, "last state seen: done text, bar full",
+                  any(p[0] == "visible" and p[2] == DONE and p[3] == "100" for p in s.progress()),
+                  repr(s.progress()[-3:]))
+    closed = s.index("hold-close")
+    last_end = max((i for i, line in enumerate(s.journal) if line[0] == "end"), default=-1)
+    results.check(s, "destroyed after the last installer run",
+                  closed is not None and closed > last_end)
 
 
 def no_display(wine, results):
@@ -529,33 +638,66 @@ def no_display(wine, results):
     return s
 
 
-def check_hook_boxes(results, s, texts):
+def check_hook_boxes(results, s, texts, hooks=(("Install_Exit", "0"),)):
+    """Message boxes of the setup hook: texts, form, and owned by the stand-in
+    installer's own "MSWCELOAD" window; every hook returned 0."""
     shown = s.boxes()
     results.equal(s, "setup hook messages", [b[1] for b in shown], list(texts))
-    results.check(s, "each box: caption, owned by the installer's window, OK only, exclamation",
+    results.check(s, "each box: caption, OK only, exclamation, owned by the installer's window",
                   all(b[0] == CAPTION and b[2] == "owned" and b[3] == "1"
-                      and b[4] == "exclamation" for b in shown), repr(shown))
-    results.equal(s, "Install_Exit returned 0", s.hook_results(), ["0"])
+                      and b[4] == "exclamation" and b[6] == s.host_pid()
+                      and b[7] == "MSWCELOAD" for b in shown),
+                  f"installer pid {s.host_pid()}: {shown!r}")
+    results.equal(s, "hook results", s.hook_results(), list(hooks))
+    results.equal(s, "the stand-in installer ended normally", s.exit_code, 0)
 
 
-def setup_hook_starts_launcher(wine, results):
-    s = Scenario(wine, "setup hook starts the launcher")
-    s.file("first.cab")
-    s.file("second.cab")
-    s.cab_list(b"first.cab\r\nsecond.cab\r\n")
-    wine.reg("add", HOOK_KEY, "/v", "Default", "/t", "REG_SZ", "/d", "C:\\Bundle", "/f")
-    # A subkey too: the desktop's key deletion must take the whole tree.
+def installation_road(wine, results):
+    s = Scenario(wine, "the whole road: setup hooks, notice, launcher, installs, sweep")
+    for name in ("first.cab", "second.cab", "third.cab"):
+        s.file(name)
+    s.file("readme.txt", b"kept")
+    s.cab_list(b"second.cab\r\nfirst.cab\r\nthird.cab\r\n")
+    s.registry("C:\\Bundle")
+    # A subkey too: on the desktop the key must go with its whole tree.
     wine.reg("add", HOOK_KEY + "\\Leftover\\Deeper", "/v", "x", "/d", "y", "/f")
-    s.run_hook()
-    check_hook_boxes(results, s, [NOTICE])
-    order = [line[0] for line in s.journal if line[0] in ("box", "hook-end", "start")]
-    results.equal(s, "notice, then the hook returns, then the launcher installs", order,
-                  ["box", "hook-end", "start", "start"])
-    results.equal(s, "the launcher installed the list", s.starts(),
-                  [command_line("first.cab"), command_line("second.cab")])
+    # The installer keeps its window 3 s after the hooks, as the platform
+    # installer finishing its own work: the launcher must wait for it.
+    s.run_hook(calls=ALL_HOOKS, linger_ms=3000)
+    check_hook_boxes(results, s, [NOTICE], [(name, "0") for name in ALL_HOOKS])
+    notice = s.index("box")
+    returned = s.index("hook", s.host_pid(), "Install_Exit")
+    host_end = s.index("host-end")
+    first = s.index("start")
+    results.check(s, "notice, Install_Exit returns, the installer ends, then the first install",
+                  None not in (notice, returned, host_end, first) and
+                  notice < returned < host_end < first,
+                  repr((notice, returned, host_end, first)))
+    runs = [line for line in s.journal if line[0] == "start"]
+    results.check(s, "the first install starts after the installer's process is gone",
+                  bool(runs) and runs[0][4] == "alone" and runs[0][6] == "0", repr(runs[:1]))
+    results.equal(s, "the launcher installed the list in order", s.starts(),
+                  [command_line(n) for n in ("second.cab", "first.cab", "third.cab")])
+    check_runs_one_at_a_time(results, s)
     results.check(s, "registry key deleted with its subkeys", wine.reg("query", HOOK_KEY) != 0)
-    results.equal(s, "the launcher swept the CABs", s.left(),
-                  ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll"])
+    results.equal(s, "the launcher swept the CABs, other files kept", s.left(),
+                  ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll", "readme.txt"])
+    return s
+
+
+def other_hooks_do_nothing(wine, results):
+    s = Scenario(wine, "Install_Init, Uninstall_Init and Uninstall_Exit do nothing")
+    s.file("stays.cab")
+    s.cab_list(b"stays.cab\r\n")
+    s.registry("C:\\Bundle")
+    others = ("Install_Init", "Uninstall_Init", "Uninstall_Exit")
+    s.run_hook(calls=others)
+    check_hook_boxes(results, s, [], [(name, "0") for name in others])
+    results.equal(s, "registry value untouched",
+                  wine.reg("query", HOOK_KEY, "/v", "Default"), 0)
+    results.equal(s, "no launcher started, nothing deleted", (s.starts(), s.left()),
+                  ([], ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll", "stays.cab"]))
+    wine.reg("delete", HOOK_KEY, "/f")
     return s
 
 
@@ -563,31 +705,237 @@ def setup_hook_without_launcher(wine, results):
     s = Scenario(wine, "setup hook finds no launcher")
     (s.bundle / "Vorlund.exe").unlink()
     s.file("stray.cab")
+    s.file("sub\\deeper.cab")
     s.cab_list(b"stray.cab\r\n")
-    wine.reg("add", HOOK_KEY, "/v", "Default", "/t", "REG_SZ", "/d", "C:\\Bundle", "/f")
+    s.registry("C:\\Bundle")
     s.run_hook()
     check_hook_boxes(results, s, [NO_LAUNCHER])
     results.equal(s, "nothing installed", s.starts(), [])
     results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
-    results.equal(s, "the hook swept the CABs", s.left(), ["Vorlund.ini", "VorlundSetup.dll"])
+    results.equal(s, "the hook swept the directory's CABs", s.left(),
+                  ["Vorlund.ini", "VorlundSetup.dll", "sub"])
+    results.equal(s, "not those of a subfolder", s.left("sub"), ["deeper.cab"])
+    return s
+
+
+def setup_hook_launcher_is_folder(wine, results):
+    s = Scenario(wine, "setup hook finds a folder named Vorlund.exe")
+    (s.bundle / "Vorlund.exe").unlink()
+    s.folder("Vorlund.exe")
+    s.file("Vorlund.exe\\inside.txt", b"x")
+    s.file("stray.cab")
+    s.cab_list(b"stray.cab\r\n")
+    s.registry("C:\\Bundle")
+    s.run_hook()
+    check_hook_boxes(results, s, [NO_LAUNCHER])
+    results.equal(s, "nothing installed", s.starts(), [])
+    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
+    results.equal(s, "the hook swept the CABs, the folder stays", s.left(),
+                  ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll"])
     return s
 
 
 def setup_hook_without_key(wine, results):
     s = Scenario(wine, "setup hook finds no registry key")
     s.file("kept.cab")
+    s.cab_list(b"kept.cab\r\n")
     wine.reg("delete", HOOK_KEY, "/f")
     s.run_hook()
     check_hook_boxes(results, s, [NO_KEY])
-    results.equal(s, "nothing installed, nothing swept", s.left(),
-                  ["Vorlund.exe", "VorlundSetup.dll", "kept.cab"])
+    results.equal(s, "nothing installed, nothing swept", (s.starts(), s.left()),
+                  ([], ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll", "kept.cab"]))
     return s
 
 
+def setup_hook_without_value(wine, results):
+    s = Scenario(wine, "setup hook finds the key without its value")
+    s.file("kept.cab")
+    s.cab_list(b"kept.cab\r\n")
+    s.registry(None)
+    # Neighbours of the value it wants: the key's unnamed value and one named
+    # differently, both holding a good directory. Neither is "Default".
+    wine.reg("add", HOOK_KEY, "/ve", "/d", "C:\\Bundle", "/f")
+    wine.reg("add", HOOK_KEY, "/v", "Defaults", "/d", "C:\\Bundle", "/f")
+    results.check(s, "premise: the key holds its unnamed value",
+                  wine.reg("query", HOOK_KEY, "/ve") == 0)
+    s.run_hook()
+    check_hook_boxes(results, s, [NO_VALUE])
+    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
+    results.equal(s, "nothing installed, nothing swept", (s.starts(), s.left()),
+                  ([], ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll", "kept.cab"]))
+    return s
+
+
+def soak(wine, results, count=300):
+    s = Scenario(wine, f"soak: {count} CABs over several list blocks")
+    chooser = random.Random(count)
+    names = [f"soak-{i:04d}-{'v' * chooser.randint(10, 60)}.cab" for i in range(count)]
+    for name in names:
+        s.file(name)
+    listed = list(names)
+    chooser.shuffle(listed)
+    # Three names of missing files among them, skipped without a word.
+    for position in (5, count // 2, count - 3):
+        listed.insert(position, f"absent-{position}.cab")
+    data = b"".join(name.encode() + b"\r\n" for name in listed)
+    rejected = set(listed[7::41]) - {n for n in listed if n.startswith("absent")}
+    deleted = set(listed[11::47]) - rejected - {n for n in listed if n.startswith("absent")}
+    plan = [f"{name} exit 4" for name in sorted(rejected)]
+    plan += [f"{name} delete" for name in sorted(deleted)]
+    s.installer_plan("\n".join(plan) + "\n")
+    s.cab_list(data)
+    for other in ("unlisted.cab", "soak.cabinet", "soak.cabx", "notes.txt"):
+        s.file(other)
+    s.run(hold_close=True)
+    print(f"        ({len(data)} bytes of list, {len(data) / BLOCK:.1f} blocks, "
+          f"{len(rejected)} rejected, {len(deleted)} deleted by the installer, "
+          f"{s.seconds:.1f} s)")
+    check_common(results, s)
+    wanted = [n for n in listed if not n.startswith("absent")]
+    results.equal(s, "every present CAB installed once, in list order", s.starts(),
+                  [command_line(n) for n in wanted])
+    results.check(s, "each CAB exists when its installer starts",
+                  all(line[3] == "exists" for line in s.journal if line[0] == "start"))
+    check_runs_one_at_a_time(results, s)
+    codes = [line[2] for line in s.journal if line[0] == "end"]
+    results.equal(s, "the rejected CABs were rejected, the rest accepted", codes,
+                  ["4" if n in rejected else "0" for n in wanted])
+    results.equal(s, "all CABs swept; list, launcher and look-alikes kept", s.left(),
+                  ["Vorlund.exe", "Vorlund.ini", "notes.txt", "soak.cabinet", "soak.cabx"])
+    counts = [int(p[2].split()[3][:-3]) for p in s.progress()
+              if p[2].startswith("Installing CAB file ")]
+    results.check(s, "the status text only counts down, from the total to 0",
+                  counts == sorted(counts, reverse=True) and all(0 <= c <= count for c in counts)
+                  and (not counts or counts[0] <= count), repr(counts[:5]))
+    check_last_state(results, s)
+    return s
+
+
+# ---- Paths and names at the launcher's limits ---------------------------
+# Module path and directory: 260 wide characters with the terminator; CAB
+# path and installer command line: 1024; names in the list: 255 bytes.
+
+def longest_module_path(wine, results):
+    # 248 + "Vorlund.exe": a module path of 259 characters, the longest that fits.
+    bundle = deep_directory(248)
+    s = Scenario(wine, "module path of 259 characters", bundle)
+    fits = "abcdefg.cab"           # 248 + 11 = 259: the sweep can name it
+    too_long = "abcdefgh.cab"      # 260: the sweep passes it over
+    longest = "n" * 251 + ".cab"   # a 255-byte name: a 503-character CAB path
+    for name in ("a.cab", fits, too_long, longest):
+        s.file(name)
+    s.cab_list("\r\n".join(("a.cab", fits, too_long, longest)).encode() + b"\r\n")
+    s.run()
+    check_common(results, s)
+    wanted = [s.command_line(n) for n in ("a.cab", fits, too_long, longest)]
+    results.equal(s, "all four installed, the longest command line (525) whole", s.starts(),
+                  wanted)
+    results.equal(s, "premise: the longest command line", len(wanted[-1]), 525)
+    results.equal(s, "swept what fits 260 characters, passed over the rest", s.left(),
+                  sorted(["Vorlund.exe", "Vorlund.ini", too_long, longest]))
+    return s
+
+
+def module_path_too_long(wine, results):
+    # 249 + "Vorlund.exe" = 260 characters: the module path does not fit.
+    s = Scenario(wine, "module path of 260 characters", deep_directory(249))
+    s.file("a.cab")
+    s.cab_list(b"a.cab\r\n")
+    s.run()
+    check_common(results, s)
+    results.equal(s, "the run ends quietly: nothing installed, nothing swept",
+                  (s.starts(), s.left()), ([], ["Vorlund.exe", "Vorlund.ini", "a.cab"]))
+    results.check(s, "the window (shown on creation) never gets a text",
+                  all(p[2] == "" for p in s.progress()), repr(s.progress()))
+    return s
+
+
+def names_at_255_bytes(wine, results):
+    s = Scenario(wine, "names of 255 and 256 bytes")
+    name255 = "sub\\" + "n" * 247 + ".cab"
+    cut255 = "sub\\" + "m" * 247 + ".cab"     # what a 256-byte name cut short would name
+    name256 = cut255 + "x"
+    top255 = "t" * 251 + ".cab"               # at the top: a 265-character path
+    for name in (name255, cut255, name256, top255, "ok.cab"):
+        s.file(name)
+    assert (len(name255), len(name256), len(top255)) == (255, 256, 255)
+    s.cab_list("\r\n".join((name256, name255, top255, "ok.cab")).encode() + b"\r\n")
+    s.run()
+    check_common(results, s)
+    results.equal(s, "255-byte names installed, the 256-byte one passed over (not cut)",
+                  s.starts(), [command_line(n) for n in (name255, top255, "ok.cab")])
+    results.equal(s, "the sweep passes over the CAB whose path exceeds 259", s.left(),
+                  sorted(["Vorlund.exe", "Vorlund.ini", "sub", top255]))
+    return s
+
+
+def hook_longest_launcher_path(wine, results):
+    # Value of 247 characters: launcher path 247 + 1 + 11 = 259, the longest.
+    bundle = deep_directory(248)
+    s = Scenario(wine, "setup hook: launcher path of 259 characters", bundle)
+    s.file("a.cab")
+    s.cab_list(b"a.cab\r\n")
+    s.registry(bundle[:-1])
+    s.run_hook()
+    check_hook_boxes(results, s, [NOTICE])
+    results.equal(s, "the launcher started, installed and swept", (s.starts(), s.left()),
+                  ([s.command_line("a.cab")], ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll"]))
+    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
+    return s
+
+
+def hook_launcher_path_too_long(wine, results):
+    # Value of 248 characters: the launcher path would be 260. The launcher is
+    # there, but its path does not fit: reported like a missing launcher.
+    bundle = deep_directory(249)
+    s = Scenario(wine, "setup hook: launcher path of 260 characters", bundle)
+    fits = "abcdef.cab"        # 249 + 10 = 259: swept
+    too_long = "abcdefg.cab"   # 260: passed over
+    for name in (fits, too_long):
+        s.file(name)
+    s.registry(bundle[:-1])
+    s.run_hook()
+    check_hook_boxes(results, s, [NO_LAUNCHER])
+    results.equal(s, "nothing installed; the sweep deletes what fits 259", (s.starts(), s.left()),
+                  ([], sorted(["Vorlund.exe", "VorlundSetup.dll", too_long])))
+    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
+    return s
+
+
+def hook_directory_too_long(wine, results):
+    # Value of 259 characters: with its backslash the directory needs 261.
+    bundle = deep_directory(260)
+    s = Scenario(wine, "setup hook: value of 259 characters", bundle)
+    s.file("c.cab")
+    s.registry(bundle[:-1])
+    s.run_hook()
+    check_hook_boxes(results, s, [NO_LAUNCHER])
+    results.equal(s, "nothing installed, nothing swept under a cut name", (s.starts(), s.left()),
+                  ([], ["Vorlund.exe", "VorlundSetup.dll", "c.cab"]))
+    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
+    return s
+
+
+LIMIT_SCENARIOS = [
+    longest_module_path,
+    module_path_too_long,
+    names_at_255_bytes,
+]
+
+SETUP_LIMIT_SCENARIOS = [
+    hook_longest_launcher_path,
+    hook_launcher_path_too_long,
+    hook_directory_too_long,
+]
+
+
 SETUP_SCENARIOS = [
-    setup_hook_starts_launcher,
+    installation_road,
+    other_hooks_do_nothing,
     setup_hook_without_launcher,
+    setup_hook_launcher_is_folder,
     setup_hook_without_key,
+    setup_hook_without_value,
 ]
 
 SCENARIOS = [
@@ -602,6 +950,7 @@ SCENARIOS = [
     hidden_cab_ends_sweep,
     progress_display,
     no_display,
+    soak,
 ]
 
 
@@ -613,9 +962,9 @@ def main():
     build = Path(options.build).resolve()
     wine = Wine(build / "wine-prefix", build / "wine-helpers", build / "bin" / "Vorlund.exe",
                 build / "bin" / "VorlundSetup.dll")
-    scenarios = list(SCENARIOS)
+    scenarios = list(SCENARIOS) + LIMIT_SCENARIOS
     if wine.setup_library.exists():
-        scenarios += SETUP_SCENARIOS
+        scenarios += SETUP_SCENARIOS + SETUP_LIMIT_SCENARIOS
     else:
         print("(VorlundSetup.dll is not built yet: its scenarios are left out)")
     results = Results()
@@ -627,8 +976,10 @@ def main():
             if options.only and options.only not in scenario.__name__:
                 continue
             print(f"{scenario.__name__}:")
+            scenario_began = time.time()
             try:
                 s = scenario(wine, results)
+                print(f"        ({time.time() - scenario_began:.1f} s)")
                 if s.show_journal:
                     s.dump()
             except (RuntimeError, subprocess.TimeoutExpired, OSError) as error:
