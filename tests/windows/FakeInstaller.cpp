@@ -20,35 +20,16 @@
 #include <string>
 #include <vector>
 
+#include "Journal.h"
+
 namespace {
 
 const wchar_t kJournal[] = L"C:\\VorlundTest\\journal.txt";
 const wchar_t kControl[] = L"C:\\VorlundTest\\installer.txt";
 const wchar_t kWindowClass[] = L"MSWCELOAD";
 
-std::string toUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0, NULL, NULL);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], size, NULL, NULL);
-    return out;
-}
-
-// Appends one line; other processes write to the same journal, so a sharing
-// conflict is waited out.
 void journal(const std::wstring& line) {
-    std::string bytes = toUtf8(line + L"\n");
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE file = CreateFileW(kJournal, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, NULL);
-            CloseHandle(file);
-            return;
-        }
-        Sleep(10);
-    }
+    appendJournal(kJournal, line);
 }
 
 std::wstring readControl() {

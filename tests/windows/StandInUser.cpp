@@ -15,6 +15,8 @@
 #include <map>
 #include <string>
 
+#include "Journal.h"
+
 namespace {
 
 const wchar_t kJournal[] = L"C:\\VorlundTest\\journal.txt";
@@ -23,27 +25,8 @@ const DWORD kPollMs = 20;
 const DWORD kLifetimeMs = 240000;
 const DWORD kSecondPressMs = 2000;
 
-std::string toUtf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0, NULL, NULL);
-    std::string out(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], size, NULL, NULL);
-    return out;
-}
-
 void journal(const std::wstring& line) {
-    std::string bytes = toUtf8(line + L"\n");
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        HANDLE file = CreateFileW(kJournal, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, NULL);
-            CloseHandle(file);
-            return;
-        }
-        Sleep(10);
-    }
+    appendJournal(kJournal, line);
 }
 
 // Served by the window manager for another process's window: no message is
