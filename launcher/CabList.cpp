@@ -1,6 +1,7 @@
 // CabList: the block reader over "Vorlund.ini", the installable-file test and
 // the counting pass. One pass over each block, no allocation per name.
 #include "launcher/CabList.h"
+#include "common/OrdinaryFile.h"
 #include "common/WideText.h"
 
 const wchar_t kCabListName[] = L"Vorlund.ini";
@@ -170,10 +171,7 @@ void closeList(CabListReader* reader)
 
 bool isInstallableFile(const wchar_t* path)
 {
-    FoundEntry entry;
-    if (!findFirst(path, &entry))
-        return false;
-    return (entry.attributes & (kAttrHidden | kAttrSystem | kAttrDirectory)) == 0;
+    return isOrdinaryFile(path);
 }
 
 bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)

@@ -56,8 +56,8 @@ bool runCabInstaller(const wchar_t* cabPath)
     return readable;
 }
 
-// The install pass over an open list. Returns the number of CABs installed.
-static Int32 installListedCabs(CabListReader* reader, const wchar_t* directory,
+// The install pass over an open list.
+static void installListedCabs(CabListReader* reader, const wchar_t* directory,
                                WindowHandle window, Int32 total)
 {
     Int32 installed = 0;
@@ -77,7 +77,6 @@ static Int32 installListedCabs(CabListReader* reader, const wchar_t* directory,
         if (!blockWasFull(reader))
             break;
     }
-    return installed;
 }
 
 // Everything up to and including the last backslash of the module path; the

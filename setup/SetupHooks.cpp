@@ -2,6 +2,7 @@
 // through the registry and starts it; the other three hooks do nothing.
 #include "setup/SetupHooks.h"
 #include "common/CabSweep.h"
+#include "common/OrdinaryFile.h"
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
 
@@ -76,16 +77,6 @@ static bool buildDirectory(wchar_t* directory, const wchar_t* value)
     return appendText(directory, kMaxPath, kSeparator);
 }
 
-// An existing entry that is neither hidden, system nor a directory: the same
-// test the launcher applies to the CABs it installs.
-static bool isLauncherFile(const wchar_t* path)
-{
-    FoundEntry entry;
-    if (!findFirst(path, &entry))
-        return false;
-    return (entry.attributes & (kAttrHidden | kAttrSystem | kAttrDirectory)) == 0;
-}
-
 // Warns and starts the launcher of the install directory `value`; when the
 // launcher is missing or will not start, says so and deletes the directory's
 // CAB files, which would otherwise stay behind with nothing to install them.
@@ -97,7 +88,7 @@ static void startLauncherOrSweep(WindowHandle owner, const wchar_t* value)
     bool launcherFits = directoryFits && copyText(launcherPath, kMaxPath, directory) &&
                         appendText(launcherPath, kMaxPath, kLauncherFileName);
 
-    if (launcherFits && isLauncherFile(launcherPath)) {
+    if (launcherFits && isOrdinaryFile(launcherPath)) {
         messageBox(owner, kNoticeMessage, kMessageCaption, kMessageStyle);
         // No process information is asked for, so no handle is kept.
         if (startProgram(launcherPath, 0, 0, 0))

@@ -69,44 +69,14 @@ protected:
     std::set<std::wstring> keep;
 };
 
-TEST_F(FaultSweep, OneFailingCallAtEveryPointOfTheRun)
+TEST_F(FaultSweep, EveryCallFailingOnceAndForGood)
 {
-    int points = 0;
-    for (int n = 1;; ++n) {
-        arrange();
-        dev().failNthOverall(n);
-        ASSERT_EQ(runLauncherNow(), 0);
-        if (!dev().injectedFault())
-            break;  // the run made fewer than n calls: every point is covered
-        ++points;
-        check("call " + std::to_string(n) + " failed");
-        if (HasFailure())
-            return;
-    }
-    EXPECT_GT(points, 40);
-    std::cout << "[ fault points ] launcher, single failures: " << points << "\n";
-    RecordProperty("fault_points_single", points);
-}
-
-TEST_F(FaultSweep, EachOperationFailingForGoodFromItsNthCall)
-{
-    int points = 0;
-    for (int op = 0; op < sim::kOpCount; ++op) {
-        for (int n = 1;; ++n) {
-            arrange();
-            dev().failFrom(static_cast<sim::Op>(op), n);
-            ASSERT_EQ(runLauncherNow(), 0);
-            if (!dev().injectedFault())
-                break;
-            ++points;
-            check(std::string(sim::opName(static_cast<sim::Op>(op))) + " failing from call " +
-                  std::to_string(n));
-            if (HasFailure())
-                return;
-        }
-    }
-    std::cout << "[ fault points ] launcher, lasting failures: " << points << "\n";
-    RecordProperty("fault_points_lasting", points);
+    int points = test::sweepFaults([this] { arrange(); },
+                                   [this] { ASSERT_EQ(runLauncherNow(), 0); },
+                                   [this](const std::string& what) { check(what); });
+    EXPECT_GT(points, 80);
+    std::cout << "[ fault points ] launcher: " << points << "\n";
+    RecordProperty("fault_points_launcher", points);
 }
 
 TEST_F(FaultSweep, UnfailedRunOfTheSweepScenario)

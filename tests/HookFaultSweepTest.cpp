@@ -75,26 +75,11 @@ TEST_F(HookFaultSweep, EveryCallFailingOnceAndForGood)
 {
     int points = 0;
     for (bool launcherPresent : {true, false}) {
-        for (int n = 1;; ++n) {
-            arrange(launcherPresent);
-            dev().failNthOverall(n);
-            ASSERT_EQ(runHook(), 0);
-            if (!dev().injectedFault())
-                break;
-            ++points;
-            check("call " + std::to_string(n) + (launcherPresent ? " (launcher present)" : " (launcher absent)"));
-        }
-        for (int op = 0; op < sim::kOpCount; ++op) {
-            for (int n = 1;; ++n) {
-                arrange(launcherPresent);
-                dev().failFrom(static_cast<sim::Op>(op), n);
-                ASSERT_EQ(runHook(), 0);
-                if (!dev().injectedFault())
-                    break;
-                ++points;
-                check(std::string(sim::opName(static_cast<sim::Op>(op))) + " from call " + std::to_string(n));
-            }
-        }
+        points += test::sweepFaults([this, launcherPresent] { arrange(launcherPresent); },
+                                    [this] { ASSERT_EQ(runHook(), 0); },
+                                    [this, launcherPresent](const std::string& what) {
+                                        check(what + (launcherPresent ? " (launcher present)" : " (launcher absent)"));
+                                    });
     }
     EXPECT_GT(points, 20);
     std::cout << "[ fault points ] install-exit hook: " << points << "\n";

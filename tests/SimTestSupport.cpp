@@ -17,6 +17,29 @@ std::wstring quotedPath(const std::wstring& commandLine)
     return commandLine.substr(open + 1, close - open - 1);
 }
 
+int sweepFaults(const std::function<void()>& arrange, const std::function<void()>& run,
+                const std::function<void(const std::string& what)>& check)
+{
+    int points = 0;
+    auto sweep = [&](const std::function<void(int)>& inject, const std::string& what) {
+        for (int n = 1;; ++n) {
+            arrange();
+            inject(n);
+            run();
+            if (!sim::device().injectedFault())
+                return;  // the run made fewer calls: every point is covered
+            ++points;
+            check(what + " " + std::to_string(n));
+        }
+    };
+    sweep([](int n) { sim::device().failNthOverall(n); }, "overall call");
+    for (int op = 0; op < sim::kOpCount; ++op) {
+        sim::Op o = static_cast<sim::Op>(op);
+        sweep([o](int n) { sim::device().failFrom(o, n); }, std::string(sim::opName(o)) + " from call");
+    }
+    return points;
+}
+
 void DeviceTest::SetUp()
 {
     dev().reset();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +27,13 @@ struct InstallerScript {
 
 // The CAB path inside the quotes of an installer command line.
 std::wstring quotedPath(const std::wstring& commandLine);
+
+// Fault sweep: runs `arrange` then `run` with one call failing at the 1st,
+// 2nd, ... call overall, then with each operation failing for good from its
+// 1st, 2nd, ... call, each time until the run no longer reaches the fault;
+// `check` follows every run that did. Returns the number of fault points.
+int sweepFaults(const std::function<void()>& arrange, const std::function<void()>& run,
+                const std::function<void(const std::string& what)>& check);
 
 class DeviceTest : public ::testing::Test {
 protected:

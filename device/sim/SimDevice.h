@@ -154,7 +154,6 @@ public:
     bool desktopAliasMatching = false;
 
     void setModulePath(const std::wstring& path) { modulePath_ = path; hasModulePath_ = true; }
-    void clearModulePath() { hasModulePath_ = false; }
 
     // Registers a program at a device path; `windowClass` non-empty gives each
     // of its processes a top-level window of that class for its lifetime.
@@ -210,7 +209,6 @@ public:
     // Every visible event in order, one line each, for order assertions and tools.
     const std::vector<std::wstring>& trace() const { return trace_; }
     const Window* window(uintptr_t id) const;
-    std::vector<uintptr_t> topLevelWindows() const { return zOrder_; }
     std::vector<const Window*> dialogs() const;
 
     // Open handles by kind ("file", "search", "process", "thread", "key").
@@ -292,7 +290,7 @@ std::string toAnsi(const std::wstring& text);
 std::wstring fromAnsi(const std::string& text);
 std::string narrow(const std::wstring& text);  // UTF-8, for printing
 
-// The device path's ID for a window, as the logic sees it.
-inline uintptr_t idOf(WindowHandle w) { return reinterpret_cast<uintptr_t>(w); }
+// The number behind an opaque handle, as the simulated device keys it.
+inline uintptr_t idOf(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
 
 }  // namespace sim

@@ -8,6 +8,7 @@
 
 using sim::Device;
 using sim::Op;
+using sim::idOf;
 
 namespace {
 
@@ -20,11 +21,6 @@ template <typename T>
 T handleOf(uintptr_t id)
 {
     return reinterpret_cast<T>(id);
-}
-
-uintptr_t idOf(const void* h)
-{
-    return reinterpret_cast<uintptr_t>(h);
 }
 
 // Bounded copy of a wide string; false when it does not fit.
@@ -423,7 +419,7 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
         return nullptr;
     // The launcher's template 101 (by default a status line above a progress
     // bar; see Device::dialogTemplate).
-    uintptr_t id = dev().createWindow(L"#32770", 1, idOf(owner) ? 0 : 0);
+    uintptr_t id = dev().createWindow(L"#32770", 1, 0);
     sim::Window& w = dev().windows_[id];
     w.text = L"Brannoch Software";
     w.style = 0x90C00A40;

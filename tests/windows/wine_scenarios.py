@@ -714,19 +714,25 @@ def other_hooks_do_nothing(wine, results):
     return s
 
 
+def run_hook_without_launcher(wine, results, s, what, left):
+    """Runs the hook on C:\\Bundle, which has no launcher it can start: the
+    launcher message, nothing installed, the key gone, the CABs swept."""
+    s.registry("C:\\Bundle")
+    s.run_hook()
+    check_hook_boxes(results, s, [NO_LAUNCHER])
+    results.equal(s, "nothing installed", s.starts(), [])
+    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
+    results.equal(s, what, s.left(), left)
+
+
 def setup_hook_without_launcher(wine, results):
     s = Scenario(wine, "setup hook finds no launcher")
     (s.bundle / "Vorlund.exe").unlink()
     s.file("stray.cab")
     s.file("sub\\deeper.cab")
     s.cab_list(b"stray.cab\r\n")
-    s.registry("C:\\Bundle")
-    s.run_hook()
-    check_hook_boxes(results, s, [NO_LAUNCHER])
-    results.equal(s, "nothing installed", s.starts(), [])
-    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
-    results.equal(s, "the hook swept the directory's CABs", s.left(),
-                  ["Vorlund.ini", "VorlundSetup.dll", "sub"])
+    run_hook_without_launcher(wine, results, s, "the hook swept the directory's CABs",
+                              ["Vorlund.ini", "VorlundSetup.dll", "sub"])
     results.equal(s, "not those of a subfolder", s.left("sub"), ["deeper.cab"])
     return s
 
@@ -738,13 +744,8 @@ def setup_hook_launcher_is_folder(wine, results):
     s.file("Vorlund.exe\\inside.txt", b"x")
     s.file("stray.cab")
     s.cab_list(b"stray.cab\r\n")
-    s.registry("C:\\Bundle")
-    s.run_hook()
-    check_hook_boxes(results, s, [NO_LAUNCHER])
-    results.equal(s, "nothing installed", s.starts(), [])
-    results.check(s, "registry key deleted", wine.reg("query", HOOK_KEY) != 0)
-    results.equal(s, "the hook swept the CABs, the folder stays", s.left(),
-                  ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll"])
+    run_hook_without_launcher(wine, results, s, "the hook swept the CABs, the folder stays",
+                              ["Vorlund.exe", "Vorlund.ini", "VorlundSetup.dll"])
     return s
 
 
