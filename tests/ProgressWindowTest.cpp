@@ -305,26 +305,6 @@ TEST_F(ProgressWindow, NoInstallableCabShowsAFullBarAtOnce)
     expectNoLeaks();
 }
 
-TEST_F(ProgressWindow, OneCab)
-{
-    installInstaller();
-    addCab(L"only.cab");
-    writeList("only.cab");
-    runLauncherNow();
-    EXPECT_EQ(events(), fullRun({L"only.cab"}));
-    EXPECT_EQ(frames(), (std::vector<Frame>{
-        {status(1), 15, 5, 5.0 / 15}, {status(0), 15, 15, 1.0}, {kDone, 15, 15, 1.0}}));
-    expectNoLeaks();
-}
-
-TEST_F(ProgressWindow, RejectedCabAdvancesLikeASuccess)
-{
-    threeCabs();
-    script.reject = {L"b.cab"};
-    runLauncherNow();
-    EXPECT_EQ(events(), fullRun({L"a.cab", L"b.cab", L"c.cab"}));
-}
-
 TEST_F(ProgressWindow, FailedInstallerRunGetsNoAdvanceButFinishFillsTheBar)
 {
     installInstaller();
@@ -338,33 +318,6 @@ TEST_F(ProgressWindow, FailedInstallerRunGetsNoAdvanceButFinishFillsTheBar)
         start(L"a.cab"), box(kUnpackFailed),
         text(kDone), pos(25), kRepaint, kDestroy}));
     EXPECT_EQ(frames().back(), (Frame{kDone, 25, 25, 1.0}));
-    expectNoLeaks();
-}
-
-TEST_F(ProgressWindow, FailureAfterASuccessLeavesTheCountWhereItWas)
-{
-    installInstaller();
-    script.unreadable = {L"b.cab"};
-    addCab(L"a.cab");
-    addCab(L"b.cab");
-    addCab(L"c.cab");
-    writeList("a.cab\r\nb.cab\r\nc.cab\r\n");
-    runLauncherNow();
-    EXPECT_EQ(events(), (std::vector<std::wstring>{
-        kShow, kFront, range(35), pos(5), text(status(3)), kRepaint,
-        start(L"a.cab"), text(status(2)), pos(15), kRepaint,
-        start(L"b.cab"), box(kUnpackFailed),
-        text(kDone), pos(35), kRepaint, kDestroy}));
-}
-
-TEST_F(ProgressWindow, InstallerMissingStillFinishesTheWindow)
-{
-    addCab(L"a.cab");
-    writeList("a.cab\r\n");
-    runLauncherNow();
-    EXPECT_EQ(events(), (std::vector<std::wstring>{
-        kShow, kFront, range(15), pos(5), text(status(1)), kRepaint,
-        L"start failed", box(kUnpackFailed), text(kDone), pos(15), kRepaint, kDestroy}));
     expectNoLeaks();
 }
 
@@ -450,18 +403,6 @@ TEST_F(ProgressWindow, NoListFileLeavesTheWindowWithItsEmptyTexts)
         EXPECT_EQ(c->text, L"");
     }
     EXPECT_FALSE(dev().exists(kInstallDir + L"a.cab")) << "the sweep still runs";
-    expectNoLeaks();
-}
-
-TEST_F(ProgressWindow, ModulePathUnavailableLeavesTheWindowUntouched)
-{
-    threeCabs();
-    dev().failCall(sim::Op::OwnModulePath, 1);
-    runLauncherNow();
-    EXPECT_TRUE(events().empty());
-    const sim::Window* d = dialog();
-    ASSERT_NE(d, nullptr);
-    EXPECT_FALSE(d->destroyed);
     expectNoLeaks();
 }
 
@@ -655,31 +596,7 @@ TEST_F(ProgressWindow, CreateClearsTheControlsOfAnEarlierWindow)
     expectNoLeaks();
 }
 
-TEST_F(ProgressWindow, RegistrationFailureDoesNotStopCreation)
-{
-    dev().failCall(sim::Op::InitProgressClass, 1);
-    WindowHandle window = create(kModule);
-    EXPECT_NE(window, nullptr);
-    destroy(window);
-}
-
 // ---- the points on their own ---------------------------------------------------------
-
-TEST_F(ProgressWindow, WithoutAWindowEveryPointDoesNothing)
-{
-    // Controls recorded by an earlier window do not matter: no window, nothing.
-    WindowHandle earlier = create(kModule);
-    ASSERT_NE(earlier, nullptr);
-    size_t traced = dev().trace().size();
-    begin(nullptr, 3);
-    advance(nullptr, 1, 2);
-    finish(nullptr, 3);
-    destroy(nullptr);
-    EXPECT_EQ(dev().trace().size(), traced);
-    EXPECT_TRUE(dev().sentMessages().empty());
-    EXPECT_FALSE(dev().window(sim::idOf(earlier))->destroyed);
-    destroy(earlier);
-}
 
 TEST_F(ProgressWindow, RangeIsCarriedModulo65536)
 {

@@ -352,22 +352,4 @@ TEST_F(SetupHook, OtherHooksReturnZeroAndTouchNothing)
 
 // ---- every platform call failing in turn ------------------------------------------
 
-TEST_F(SetupHook, AnySingleFailureStillReturnsZeroAndLeavesNothingOpen)
-{
-    for (int n = 1;; ++n) {
-        SCOPED_TRACE(n);
-        arrange();
-        writeValue(kDirValue);
-        dev().failNthOverall(n);
-        EXPECT_EQ(runHook(), 0);
-        EXPECT_FALSE(messages().empty());
-        for (const std::wstring& path : dev().deletions())
-            EXPECT_EQ(path.rfind(kInstallDir, 0), 0u) << sim::narrow(path);
-        EXPECT_TRUE(dev().exists(kLauncher));
-        expectNoLeaks();
-        if (!dev().injectedFault())
-            break;
-    }
-}
-
 }  // namespace
