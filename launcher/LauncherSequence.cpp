@@ -23,13 +23,22 @@ const int kMaxCommandLine = 1024;
 void waitForRunningInstallers()
 {
     pause(kStartPauseMs);
+    // The one walk only collects: a window whose installer ends while it is
+    // waited for is gone, and asking it for the window before it would end
+    // the walk there and miss every installer still running in front of it.
+    UInt32 installers[kMaxInstallerWaits];
+    int found = 0;
     wchar_t className[kMaxPath];
-    for (WindowHandle window = lastTopLevelWindow(); window != 0; window = windowBefore(window)) {
-        if (!windowClassName(window, className, kMaxPath))
-            continue;
-        if (!textEqual(className, kInstallerWindowClass))
-            continue;
-        ProcessHandle process = openProcessById(windowProcessId(window));
+    for (WindowHandle window = lastTopLevelWindow(); window != 0 && found < kMaxInstallerWaits;
+         window = windowBefore(window)) {
+        if (windowClassName(window, className, kMaxPath) &&
+            textEqual(className, kInstallerWindowClass))
+            installers[found++] = windowProcessId(window);
+    }
+    // Each process is opened only when its turn comes; one that has ended by
+    // then cannot be opened and is not waited for.
+    for (int i = 0; i < found; ++i) {
+        ProcessHandle process = openProcessById(installers[i]);
         if (process == 0)
             continue;
         waitProcess(process, kInstallerWaitMs);

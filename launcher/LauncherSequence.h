@@ -9,9 +9,12 @@
 extern const wchar_t kInstallerProgram[];
 extern const wchar_t kInstallerWindowClass[];
 
-// Waits, once for each installer window the one walk finds, for its process
-// to end (at most kInstallerWaitMs each).
+// Walks the top-level windows once, from the last towards the first, and
+// collects the processes behind the installer windows it finds; then waits
+// for each in that order (at most kInstallerWaitMs each). The walk ends after
+// kMaxInstallerWaits installer windows: any further ones are not waited for.
 const UInt32 kInstallerWaitMs = 600000;
+const int kMaxInstallerWaits = 16;
 const UInt32 kStartPauseMs = 250;
 void waitForRunningInstallers();
 

@@ -266,6 +266,48 @@ TEST_F(Launcher, WaitsForEachInstallerWindowFoundByTheOneWalk)
     expectNoLeaks();
 }
 
+TEST_F(Launcher, WalkCollectsEveryInstallerBeforeWaitingSoOneEndingDoesNotEndTheWalk)
+{
+    installInstaller();
+    sim::ProgramRun first;
+    first.durationMs = 5000;
+    sim::ProgramRun second;
+    second.durationMs = 9000;
+    // Created first, so last in Z-order: the walk reaches it first.
+    uint32_t firstId = dev().spawnProcess(kInstaller, first, L"MSWCELOAD");
+    // A window whose class name cannot be read, between the two: passed over.
+    dev().windows_[dev().addTopLevelWindow(L"MSWCELOAD", 0)].classNameReadable = false;
+    uint32_t secondId = dev().spawnProcess(kInstaller, second, L"MSWCELOAD");
+    addCab(L"a.cab");
+    writeList("a.cab\r\n");
+    runLauncherNow();
+
+    ASSERT_EQ(dev().waits().size(), 3u);
+    EXPECT_EQ(dev().waits()[0].processId, firstId);
+    EXPECT_EQ(dev().waits()[0].waitedMs, 5000u - 250u);
+    // The first installer's window is gone by now; the second is still waited for.
+    EXPECT_EQ(dev().waits()[1].processId, secondId);
+    EXPECT_EQ(dev().waits()[1].waitedMs, 9000u - 5000u);
+    ASSERT_EQ(dev().starts().size(), 1u);
+    EXPECT_EQ(dev().starts()[0].timeMs, 9000u) << "no installer run before both have ended";
+    expectNoLeaks();
+}
+
+TEST_F(Launcher, WalkStopsAfterSixteenInstallerWindows)
+{
+    sim::ProgramRun stuck;
+    stuck.endsNever = true;
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 17; ++i)
+        ids.push_back(dev().spawnProcess(kInstaller, stuck, L"MSWCELOAD"));
+    writeList("");
+    runLauncherNow();
+    ASSERT_EQ(dev().waits().size(), 16u);
+    for (size_t i = 0; i < 16; ++i)
+        EXPECT_EQ(dev().waits()[i].processId, ids[i]) << "in walk order, the last window first";
+    expectNoLeaks();
+}
+
 TEST_F(Launcher, InstallerThatEndsDuringTheWaitIsWaitedForUntilItEnds)
 {
     installInstaller();

@@ -1,9 +1,10 @@
 // Win32DeviceServices: the DeviceServices operations over the Win32 API, built
 // for Windows CE 5 (COREDLL, commctrl) and for desktop Windows / Wine alike.
 //
-// Only functions that CE 5 exports are called here; tests/windows checks the
-// import tables against that list. Where CE and the desktop differ, the
-// difference stays in this file, chosen by _WIN32_WCE.
+// Platform boundary: only the files of device/win32/ include <windows.h> or
+// <commctrl.h> or test _WIN32_WCE; the logic sees the platform only through
+// DeviceServices.h (scripts/check-device checks this). Only functions that
+// CE 5 exports are called here; the import checks hold every build to them.
 #ifndef UNICODE
 #define UNICODE
 #endif
@@ -20,6 +21,10 @@ namespace {
 // A command line handed to CreateProcess must be writable on the desktop, so
 // it is copied into a local buffer of this many wide characters.
 const int kCommandLineCapacity = 1024;
+
+// More top-level windows than a device ever has: the search for the end of the
+// Z-order gives up there rather than follow a list that keeps changing.
+const int kMaxTopLevelWindows = 4096;
 
 #ifndef _WIN32_WCE
 // A registry key name is at most 255 characters; deeper trees than this are
@@ -79,7 +84,7 @@ void fillEntry(const WIN32_FIND_DATAW& data, FoundEntry* entry) {
 
 // The dialog procedure of the logic. DialogProcedure is not a DLGPROC, so the
 // one dialog the launcher creates goes through the trampoline below. It is set
-// before CreateDialogParam because WM_INITDIALOG arrives inside that call.
+// before the dialog is created because WM_INITDIALOG arrives inside that call.
 DialogProcedure gDialogProcedure = NULL;
 
 #ifdef _WIN32_WCE
@@ -339,11 +344,22 @@ bool ownModulePath(wchar_t* buffer, int capacity) {
 // ---- Windows -------------------------------------------------------------------
 
 WindowHandle lastTopLevelWindow() {
-    HWND first = GetWindow(GetDesktopWindow(), GW_CHILD);
-    if (first == NULL) {
+    // GW_HWNDLAST asked of a topmost window (the first one usually is: the
+    // taskbar) answers the lowest *topmost* window, and a walk from there
+    // would never see a normal window. The end of the whole Z-order is found
+    // by following GW_HWNDNEXT instead.
+    HWND window = GetWindow(GetDesktopWindow(), GW_CHILD);
+    if (window == NULL) {
         return NULL;
     }
-    return fromHwnd(GetWindow(first, GW_HWNDLAST));
+    for (int step = 0; step < kMaxTopLevelWindows; ++step) {
+        HWND next = GetWindow(window, GW_HWNDNEXT);
+        if (next == NULL) {
+            break;
+        }
+        window = next;
+    }
+    return fromHwnd(window);
 }
 
 WindowHandle windowBefore(WindowHandle window) {
@@ -405,10 +421,23 @@ bool initProgressClass(const ControlClassRecord* record) {
 
 WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner,
                           DialogProcedure procedure, ptrdiff_t value) {
+    // COREDLL does not export CreateDialogParamW: CE's headers spell it as
+    // these three calls. Every build takes the same road, so the desktop
+    // build imports exactly what the device build will.
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(module);
+    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(templateId), RT_DIALOG);
+    if (found == NULL) {
+        return NULL;
+    }
+    // The loaded resource's handle is the template's address: LockResource is
+    // a macro that hands it back on CE, and returns it unchanged on the desktop.
+    LPCDLGTEMPLATEW dialogTemplate = reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(instance, found));
+    if (dialogTemplate == NULL) {
+        return NULL;
+    }
     gDialogProcedure = procedure;
-    HWND dialog = CreateDialogParamW(reinterpret_cast<HINSTANCE>(module),
-                                     MAKEINTRESOURCEW(templateId), toHwnd(owner), dialogTrampoline,
-                                     static_cast<LPARAM>(value));
+    HWND dialog = CreateDialogIndirectParamW(instance, dialogTemplate, toHwnd(owner),
+                                             dialogTrampoline, static_cast<LPARAM>(value));
     return fromHwnd(dialog);
 }
 
