@@ -45,16 +45,14 @@ endif()
 
 # ---- VorlundSetup.dll: the setup hook library --------------------------------
 # Exports undecorated by name through setup/VorlundSetup.def.
-if(VORLUND_SETUP_SOURCES)
-    add_library(VorlundSetup SHARED
-        ${VORLUND_COMMON_SOURCES}
-        ${VORLUND_SETUP_SOURCES}
-        ${VORLUND_WIN32_PROVIDER}
-        device/win32/LibraryMain.cpp
-        setup/VorlundSetup.def)
-    vorlund_shipped_target(VorlundSetup)
-    set_target_properties(VorlundSetup PROPERTIES PREFIX "" OUTPUT_NAME VorlundSetup)
-endif()
+add_library(VorlundSetup SHARED
+    ${VORLUND_COMMON_SOURCES}
+    ${VORLUND_SETUP_SOURCES}
+    ${VORLUND_WIN32_PROVIDER}
+    device/win32/LibraryMain.cpp
+    setup/VorlundSetup.def)
+vorlund_shipped_target(VorlundSetup)
+set_target_properties(VorlundSetup PROPERTIES PREFIX "" OUTPUT_NAME VorlundSetup)
 
 # ---- Wine test helpers (not shipped) -----------------------------------------
 # Desktop programs that stand in for the device's installer and user under

@@ -1,6 +1,9 @@
 // LauncherMain: the Windows entry point of Vorlund.exe; everything else is in
 // runLauncher. CE's entry is WinMain with a wide command line; the desktop's
 // wide entry is wWinMain (built with -municode).
+//
+// Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
+// or tests _WIN32_WCE (tests/device/device_check.py fails the build otherwise).
 #ifndef UNICODE
 #define UNICODE
 #endif

@@ -1,5 +1,8 @@
 // Load-time entry of VorlundSetup.dll: the library keeps no state, so it
 // accepts every notification (process and thread attach and detach).
+//
+// Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
+// or tests _WIN32_WCE (tests/device/device_check.py fails the build otherwise).
 #include <windows.h>
 
 #ifdef _WIN32_WCE

@@ -1,10 +1,11 @@
 // Win32DeviceServices: the DeviceServices operations over the Win32 API, built
 // for Windows CE 5 (COREDLL, commctrl) and for desktop Windows / Wine alike.
 //
-// Platform boundary: only the files of device/win32/ include <windows.h> or
-// <commctrl.h> or test _WIN32_WCE; the logic sees the platform only through
-// DeviceServices.h (scripts/check-device checks this). Only functions that
-// CE 5 exports are called here; the import checks hold every build to them.
+// Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
+// or tests _WIN32_WCE (tests/device/device_check.py fails the build
+// otherwise); the logic sees the platform only through DeviceServices.h.
+// Only functions that CE 5 exports are called here; the import checks hold
+// every build to them.
 #ifndef UNICODE
 #define UNICODE
 #endif

@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Checks on the built Windows binaries that need no Windows to run.
 
-1. Imports: the shipped objects (provider, logic, entry) may call only system
-   functions that Windows CE 5 provides (ce5-allowlist.txt); the linked
-   binaries may in addition import what the desktop C runtime's startup needs
-   (desktop-runtime-imports.txt), and nothing else.
-2. Resources: the progress window's dialog template in Vorlund.exe carries
+1. Imports: every import of Vorlund.exe and VorlundSetup.dll is a function
+   that CE 5 provides (tests/device/ce5-allowlist.txt), or one that the
+   desktop C runtime's own startup needs (desktop-runtime-imports.txt).
+2. Exports: the setup library exports the four hooks, undecorated.
+3. Resources: the progress window's dialog template in Vorlund.exe carries
    exactly the intended values.
 Prints "N passed, N failed"; exits non-zero on a failure.
 """
@@ -13,94 +13,34 @@ import argparse
 import struct
 import subprocess
 import sys
-import tempfile
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
-TOOL_PREFIX = "x86_64-w64-mingw32-"
+sys.path.insert(0, str(HERE.parent / "device"))
+from device_check import Tally, read_sections  # noqa: E402
 
 # Desktop DLL -> the CE library that provides the same functions.
 CE_HOME = {"kernel32": "coredll", "user32": "coredll", "advapi32": "coredll",
            "gdi32": "coredll", "msvcrt": "coredll", "comctl32": "commctrl"}
-
-SHIPPED_TARGETS = ("Vorlund", "VorlundSetup")
-
-
-def read_sections(path):
-    """{section: set(names)} from a list file with [section] headers."""
-    sections = {}
-    current = None
-    for raw in Path(path).read_text().splitlines():
-        line = raw.split("#", 1)[0].strip()
-        if not line:
-            continue
-        if line.startswith("[") and line.endswith("]"):
-            current = sections.setdefault(line[1:-1].lower(), set())
-        else:
-            current.add(line)
-    return sections
+HOOKS = ["Install_Exit", "Install_Init", "Uninstall_Exit", "Uninstall_Init"]
 
 
-def imports_of(binary):
-    """[(dll, function)] from the import table of a PE file."""
-    text = subprocess.run([TOOL_PREFIX + "objdump", "-p", str(binary)], check=True,
-                          stdout=subprocess.PIPE, text=True).stdout
-    found = []
-    dll = None
-    in_table = False
+def linked_names(binary):
+    """([(dll, function)] imported, [name] exported) of a PE file."""
+    text = subprocess.run(["llvm-readobj", "--coff-imports", "--coff-exports", str(binary)],
+                          check=True, stdout=subprocess.PIPE, text=True).stdout
+    imports, exports, dll, block = [], [], None, None
     for line in text.splitlines():
-        stripped = line.strip()
-        if stripped.startswith("DLL Name:"):
-            dll = stripped.split(":", 1)[1].strip().lower()
-            dll = dll[:-4] if dll.endswith(".dll") else dll
-            in_table = False
-        elif dll and stripped.startswith("vma:"):
-            in_table = True
-        elif dll and in_table:
-            parts = stripped.split()
-            if len(parts) >= 3 and all(c in "0123456789abcdef" for c in parts[0]):
-                found.append((dll, parts[2]))
-            elif not stripped:
-                dll = None
-                in_table = False
-    return found
-
-
-def symbols(obj, defined):
-    flag = "--defined-only" if defined else "-u"
-    text = subprocess.run([TOOL_PREFIX + "nm", flag, str(obj)], check=True,
-                          stdout=subprocess.PIPE, text=True).stdout
-    return {line.split()[-1] for line in text.splitlines() if line.strip()}
-
-
-def unexplained_imports(binary, allowed, runtime):
-    bad = []
-    for dll, name in imports_of(binary):
-        home = CE_HOME.get(dll)
-        if home is not None and name in allowed.get(home, set()):
-            continue
-        if name in runtime.get(dll, set()):
-            continue
-        bad.append(f"{dll}!{name}")
-    return bad
-
-
-def unexplained_references(objects, allowed):
-    """Outside references of a set of objects that CE 5 does not provide."""
-    defined = set()
-    for obj in objects:
-        defined |= symbols(obj, True)
-    ce = allowed.get("coredll", set()) | allowed.get("commctrl", set())
-    bad = set()
-    for obj in objects:
-        for name in symbols(obj, False):
-            if name in defined:
-                continue
-            plain = name[len("__imp_"):] if name.startswith("__imp_") else name
-            if plain in ce or name in allowed.get("compiler", set()):
-                continue
-            bad.add(plain)
-    return sorted(bad)
+        key, _, value = line.strip().partition(": ")
+        if line.endswith("{"):
+            block = line.split()[0]
+        elif block == "Import" and key == "Name":
+            dll = value.lower().removesuffix(".dll")
+        elif block == "Import" and key == "Symbol":
+            imports.append((dll, value.split(" (")[0]))
+        elif block == "Export" and key == "Name" and value:
+            exports.append(value)
+    return imports, exports
 
 
 # ---- Dialog template -------------------------------------------------------
@@ -203,119 +143,39 @@ EXPECTED_DIALOG = {
     "trailing": 0,
 }
 
-# The style words spelled out, as the window manager reads them.
-DIALOG_STYLE_BITS = {"WS_POPUP": 0x80000000, "WS_VISIBLE": 0x10000000,
-                     "WS_CAPTION": 0x00C00000, "DS_CENTER": 0x0800,
-                     "DS_SETFOREGROUND": 0x0200, "DS_SETFONT": 0x0040}
-STATIC_STYLE_BITS = {"WS_CHILD": 0x40000000, "WS_VISIBLE": 0x10000000,
-                     "WS_GROUP": 0x00020000, "SS_CENTER": 0x0001}
-PROGRESS_STYLE_BITS = {"WS_CHILD": 0x40000000, "WS_VISIBLE": 0x10000000,
-                       "WS_BORDER": 0x00800000, "PBS_SMOOTH": 0x0001}
 
-
-class Tally:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, what, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print(f"  ok    {what}")
-        else:
-            self.failed += 1
-            print(f"  FAIL  {what}" + (f"\n        {detail}" if detail else ""))
-
-
-def check_imports(tally, build, allowed, runtime):
-    print("imports:")
-    for target in SHIPPED_TARGETS:
-        objects = sorted((build / "CMakeFiles" / f"{target}.dir").rglob("*.obj"))
-        suffix = ".exe" if target == "Vorlund" else ".dll"
-        binary = build / "bin" / (target + suffix)
-        if not objects and not binary.exists():
-            print(f"  ({target} is not built yet)")
-            continue
-        bad = unexplained_references(objects, allowed)
-        tally.check(f"{target}: shipped objects call only CE 5 functions", not bad,
-                    "not in ce5-allowlist.txt: " + ", ".join(bad))
-        if binary.exists():
-            bad = unexplained_imports(binary, allowed, runtime)
-            tally.check(f"{binary.name}: every import is CE 5's or the desktop runtime's",
-                        not bad, "unexplained: " + ", ".join(bad))
-        else:
-            tally.check(f"{binary.name} was linked", False)
-    if (build / "bin" / "VorlundSetup.dll").exists():
-        exports = subprocess.run([TOOL_PREFIX + "objdump", "-p",
-                                  str(build / "bin" / "VorlundSetup.dll")],
-                                 stdout=subprocess.PIPE, text=True).stdout
-        names = {"Install_Init", "Install_Exit", "Uninstall_Init", "Uninstall_Exit"}
-        listed = {n for n in names if f"] {n}\n" in exports or f" {n}\n" in exports}
-        tally.check("VorlundSetup.dll exports the four hooks undecorated", listed == names,
-                    f"missing: {sorted(names - listed)}")
-
-
-def check_checker_rejects(tally, allowed):
-    """The check must catch a call that CE 5 lacks, not just pass everything."""
-    probe_source = (
-        "#include <windows.h>\n#include <shlwapi.h>\n"
-        "int probe(wchar_t* b) { GetCurrentDirectoryW(10, b);"
-        " return (int)SHDeleteKeyW(HKEY_CURRENT_USER, b); }\n")
-    with tempfile.TemporaryDirectory() as folder:
-        source = Path(folder) / "probe.cpp"
-        source.write_text(probe_source)
-        obj = Path(folder) / "probe.obj"
-        subprocess.run([TOOL_PREFIX + "g++", "-c", str(source), "-o", str(obj)], check=True)
-        bad = unexplained_references([obj], allowed)
-    tally.check("the check flags functions CE 5 lacks (current directory, shlwapi)",
-                bad == ["GetCurrentDirectoryW", "SHDeleteKeyW"], repr(bad))
+def check_binaries(tally, build, allowed, runtime):
+    print("imports and exports:")
+    for binary in (build / "bin" / "Vorlund.exe", build / "bin" / "VorlundSetup.dll"):
+        imports, exports = linked_names(binary)
+        bad = [f"{dll}!{name}" for dll, name in imports
+               if name not in allowed.get(CE_HOME.get(dll), set()) | runtime.get(dll, set())]
+        tally.check(f"{binary.name}: every import is CE 5's or the desktop runtime's startup's",
+                    not bad, "unexplained: " + ", ".join(bad))
+        if binary.suffix == ".dll":
+            tally.check("VorlundSetup.dll exports exactly the four hooks, undecorated",
+                        sorted(exports) == HOOKS, repr(exports))
 
 
 def check_dialog(tally, build):
     print("progress window template:")
-    exe = build / "bin" / "Vorlund.exe"
-    found = resource_data(exe, 5, 101)
+    found = resource_data(build / "bin" / "Vorlund.exe", 5, 101)
     tally.check("one dialog 101, in US English (0x409) only", list(found) == [0x409],
                 f"languages: {[hex(k) for k in found]}")
-    if 0x409 not in found:
-        return
-    blob = found[0x409]
-    tally.check("a plain template, not the extended form",
-                struct.unpack_from("<I", blob, 0)[0] != 0xFFFF0001)
-    dialog = parse_dialog(blob)
-    header = {k: v for k, v in dialog.items() if k != "controls"}
-    expected_header = {k: v for k, v in EXPECTED_DIALOG.items() if k != "controls"}
-    tally.check("dialog: style 0x90C00A40, no extended style, 133 x 41 at (0,0), no menu, "
-                "default class, caption, Tahoma 10, nothing after the controls",
-                header == expected_header,
-                "differs: " + repr({k: (header.get(k), v) for k, v in expected_header.items()
-                                    if header.get(k) != v}))
-    for index, (actual, expected) in enumerate(zip(dialog["controls"],
-                                                   EXPECTED_DIALOG["controls"]), 1):
-        tally.check(f"control {index}: class \"{expected['class']}\", style "
-                    f"{expected['style']:#010x}, {expected['rect']}, id {expected['id']}, no text",
-                    actual == expected, f"actual {actual!r}")
-    # The numbers above are the named flags of the design, nothing more or less.
-    spelled = []
-    for bits, style in ((DIALOG_STYLE_BITS, EXPECTED_DIALOG["style"]),
-                        (STATIC_STYLE_BITS, EXPECTED_DIALOG["controls"][0]["style"]),
-                        (PROGRESS_STYLE_BITS, EXPECTED_DIALOG["controls"][1]["style"])):
-        total = 0
-        for value in bits.values():
-            total |= value
-        spelled.append(total == style)
-    tally.check("each style value is exactly the sum of its named flags", all(spelled))
+    if 0x409 in found:
+        dialog = parse_dialog(found[0x409])
+        tally.check("the template: header and both controls exactly as intended",
+                    dialog == EXPECTED_DIALOG, "differs: " + repr(
+                        {k: (dialog.get(k), v) for k, v in EXPECTED_DIALOG.items() if dialog.get(k) != v}))
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", required=True, help="the Windows build folder")
     build = Path(parser.parse_args().build).resolve()
-    allowed = read_sections(HERE / "ce5-allowlist.txt")
-    runtime = read_sections(HERE / "desktop-runtime-imports.txt")
     tally = Tally()
-    check_imports(tally, build, allowed, runtime)
-    check_checker_rejects(tally, allowed)
+    check_binaries(tally, build, read_sections(HERE.parent / "device" / "ce5-allowlist.txt"),
+                   read_sections(HERE / "desktop-runtime-imports.txt"))
     check_dialog(tally, build)
     print(f"{tally.passed} passed, {tally.failed} failed")
     return 1 if tally.failed else 0

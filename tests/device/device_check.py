@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""The device build, checked as far as this machine allows.
+
+1. Every shipped source compiles for 32-bit ARM Windows (clang, mingw-w64
+   headers, the CE defines, C++98 without exceptions or RTTI, warnings as
+   errors), with the ABI facts the code relies on.
+2. What those objects import is in ce5-allowlist.txt, and the allowlist is a
+   subset of the export tables of the device's COREDLL and commctrl (when the
+   tables are at hand beside the repository, in ../shared/ce).
+3. The import check flags a function the device lacks.
+4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE.
+Prints "N passed, N failed"; exits non-zero on a failure.
+"""
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent.parent
+CE_TABLES = ROOT.parent / "shared" / "ce"
+MINGW_HEADERS = Path("/usr/share/mingw-w64/include")
+FLAGS = ["--target=armv7-w64-windows-gnu", "-isystem", str(MINGW_HEADERS), "-I", str(ROOT),
+         "-D_WIN32_WCE=0x500", "-DUNDER_CE", "-DUNICODE", "-D_UNICODE", "-std=c++98",
+         "-fno-exceptions", "-fno-rtti", "-Wall", "-Wextra", "-Werror", "-pedantic",
+         "-Wno-long-long", "-O2", "-c"]
+# Files that may use the platform's headers: the provider, and the test-side
+# programs and headers that stand in for the device's side under Wine.
+PLATFORM_FOLDERS = ("device/win32/", "tests/windows/", "tests/device/")
+
+
+def read_sections(path):
+    """{section: set(names)} from a list file with [section] headers."""
+    sections, current = {}, None
+    for raw in Path(path).read_text().splitlines():
+        line = raw.split("#", 1)[0].strip()
+        if line.startswith("[") and line.endswith("]"):
+            current = sections.setdefault(line[1:-1].lower(), set())
+        elif line:
+            current.add(line)
+    return sections
+
+
+def symbols(obj, defined, nm="llvm-nm"):
+    flag = "--defined-only" if defined else "-u"
+    text = subprocess.run([nm, flag, str(obj)], check=True, stdout=subprocess.PIPE,
+                          text=True).stdout
+    return {line.split()[-1] for line in text.splitlines() if line.strip() and not line.endswith(":")}
+
+
+def unexplained_references(objects, allowed, nm="llvm-nm"):
+    """Outside references of a set of objects that the allowlist does not name."""
+    defined = set().union(*(symbols(obj, True, nm) for obj in objects)) if objects else set()
+    ce = allowed.get("coredll", set()) | allowed.get("commctrl", set())
+    bad = set()
+    for obj in objects:
+        for name in symbols(obj, False, nm) - defined:
+            plain = name[len("__imp_"):] if name.startswith("__imp_") else name
+            if plain not in ce and name not in allowed.get("compiler", set()):
+                bad.add(plain)
+    return sorted(bad)
+
+
+def shipped_sources():
+    """The sources of both deliverables, as the CMake project lists them."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    sources = []
+    for block in re.findall(r"set\(VORLUND_\w+_SOURCES([^)]*)\)", text):
+        sources += block.split()
+    return sources + sorted(str(p.relative_to(ROOT)) for p in (ROOT / "device/win32").glob("*.cpp"))
+
+
+def compile_arm(source, obj):
+    extra = []
+    if source.startswith("device/win32/") or source.startswith("tests/device/"):
+        extra = ["-include", str(HERE / "ce-sdk-differences.h")]
+    return subprocess.run(["clang++"] + FLAGS + extra + [str(ROOT / source), "-o", str(obj)],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+
+class Tally:
+    passed = failed = 0
+
+    def check(self, what, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print(f"  ok    {what}")
+        else:
+            self.failed += 1
+            print(f"  FAIL  {what}" + (f"\n        {detail}" if detail else ""))
+
+
+def boundary_breaches():
+    """Files outside the platform folders that include the platform's headers
+    or test _WIN32_WCE."""
+    files = subprocess.run(["git", "ls-files", "*.cpp", "*.h", "*.hpp", "*.cc", "*.c", "*.rc"],
+                           cwd=ROOT, stdout=subprocess.PIPE, text=True, check=True).stdout.split()
+    rule = re.compile(r"^\s*#\s*(include\s*[<\"](windows|commctrl)\.h[>\"]|(if|ifdef|ifndef|elif)\b.*_WIN32_WCE)",
+                      re.I | re.M)
+    return [f for f in files if not f.startswith(PLATFORM_FOLDERS)
+            and rule.search((ROOT / f).read_text(errors="replace"))]
+
+
+def main():
+    tally = Tally()
+    allowed = read_sections(HERE / "ce5-allowlist.txt")
+    with tempfile.TemporaryDirectory() as folder:
+        objects = []
+        print("compile for 32-bit ARM Windows (CE 5 defines, C++98):")
+        for source in shipped_sources() + ["tests/device/AbiFacts.cpp"]:
+            obj = Path(folder) / (source.replace("/", "_") + ".o")
+            done = compile_arm(source, obj)
+            tally.check(source, done.returncode == 0, done.stdout.strip()[:2000])
+            if done.returncode == 0 and not source.startswith("tests/"):
+                objects.append(obj)
+        print("imports:")
+        bad = unexplained_references(objects, allowed)
+        tally.check(f"the {len(objects)} ARM objects import only what ce5-allowlist.txt names",
+                    not bad, "not in the allowlist: " + ", ".join(bad))
+        probe = Path(folder) / "probe.cpp"
+        probe.write_text("#include <windows.h>\n#include <shlwapi.h>\n"
+                         "int probe(wchar_t* b) { GetCurrentDirectoryW(10, b);"
+                         " return (int)SHDeleteKeyW(HKEY_CURRENT_USER, b); }\n")
+        done = subprocess.run(["clang++"] + FLAGS + [str(probe), "-o", str(probe) + ".o"],
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        flagged = unexplained_references([Path(str(probe) + ".o")], allowed) if done.returncode == 0 else []
+        tally.check("the import check flags what the device lacks (GetCurrentDirectoryW, SHDeleteKeyW)",
+                    flagged == ["GetCurrentDirectoryW", "SHDeleteKeyW"], repr(flagged) + done.stdout[:500])
+    if CE_TABLES.is_dir():
+        for section, table in (("coredll", "coredll-exports.txt"), ("commctrl", "commctrl-exports.txt")):
+            exports = set((CE_TABLES / table).read_text().split())
+            missing = sorted(allowed.get(section, set()) - exports)
+            tally.check(f"every [{section}] name of the allowlist is an export of the device's {section}",
+                        not missing, "not exported: " + ", ".join(missing))
+    else:
+        print("  note  the device's export tables are not at hand: the allowlist is not held to them")
+    print("platform boundary:")
+    breaches = boundary_breaches()
+    tally.check("only device/win32/ includes <windows.h>/<commctrl.h> or tests _WIN32_WCE",
+                not breaches, ", ".join(breaches))
+    print(f"{tally.passed} passed, {tally.failed} failed")
+    return 1 if tally.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
