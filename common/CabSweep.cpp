@@ -3,6 +3,11 @@
 #include "common/CabSweep.h"
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
+#include "device/DeviceServices.h"
+
+namespace vorlund {
+
+namespace {
 
 // Outcome of one round of the sweep.
 enum SweepRound {
@@ -15,11 +20,11 @@ enum SweepRound {
 // `passOver` CAB entries at the front of the search could not be deleted in
 // earlier rounds; they keep their place in the search order because they are
 // still there. `lastDeleted` is the name deleted by the previous round.
-static SweepRound sweepOnce(const wchar_t* directory, const wchar_t* pattern,
-                            int passOver, wchar_t* lastDeleted)
+SweepRound sweepOnce(const wchar_t* directory, const wchar_t* pattern, int passOver,
+                     wchar_t* lastDeleted)
 {
-    FoundEntry entry;
-    SearchHandle search = findOpen(pattern, &entry);
+    device::FoundEntry entry;
+    device::SearchHandle search = device::findOpen(pattern, &entry);
     if (search == 0)
         return kRoundOver;
 
@@ -32,36 +37,39 @@ static SweepRound sweepOnce(const wchar_t* directory, const wchar_t* pattern,
         if (isCab && skipped < passOver) {
             ++skipped;
         } else if (isCab) {
-            if ((entry.attributes & (kAttrHidden | kAttrSystem)) != 0)
+            if ((entry.attributes & (device::kAttrHidden | device::kAttrSystem)) != 0)
                 break;  // a hidden or system CAB ends the sweep
-            wchar_t path[kMaxPath];
-            bool fits = copyText(path, kMaxPath, directory) &&
-                        appendText(path, kMaxPath, entry.name);
+            wchar_t path[device::kMaxPath];
+            bool fits = copyText(path, device::kMaxPath, directory) &&
+                        appendText(path, device::kMaxPath, entry.name);
             // A delete that reports success while the entry stays (another
             // process still has it open) shows up as the same name again.
             bool again = lastDeleted[0] != 0 && textEqual(lastDeleted, entry.name);
-            if (fits && !again && deleteFile(path)) {
-                copyText(lastDeleted, kMaxEntryName, entry.name);
+            if (fits && !again && device::deleteFile(path)) {
+                copyText(lastDeleted, device::kMaxPath, entry.name);
                 result = kRoundDeleted;
             } else {
                 result = kRoundPassedOver;
             }
             break;
         }
-        if (!findNext(search, &entry))
+        if (!device::findNext(search, &entry))
             break;
     }
-    findClose(search);
+    device::findClose(search);
     return result;
 }
 
+}  // namespace
+
 void sweepCabFiles(const wchar_t* directory)
 {
-    wchar_t pattern[kMaxPath];
-    if (!copyText(pattern, kMaxPath, directory) || !appendText(pattern, kMaxPath, kCabPattern))
+    wchar_t pattern[device::kMaxPath];
+    if (!copyText(pattern, device::kMaxPath, directory) ||
+        !appendText(pattern, device::kMaxPath, kCabPattern))
         return;  // a directory this long holds nothing we could delete by name
 
-    wchar_t lastDeleted[kMaxEntryName];
+    wchar_t lastDeleted[device::kMaxPath];
     lastDeleted[0] = 0;
     int passOver = 0;
     for (;;) {
@@ -74,3 +82,5 @@ void sweepCabFiles(const wchar_t* directory)
         }
     }
 }
+
+}  // namespace vorlund

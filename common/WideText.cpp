@@ -2,6 +2,8 @@
 // C library's, whose wide formatter has a different signature on the device.
 #include "common/WideText.h"
 
+namespace vorlund {
+
 int textLength(const wchar_t* text)
 {
     int n = 0;
@@ -37,10 +39,14 @@ bool textEqual(const wchar_t* a, const wchar_t* b)
     return a[i] == b[i];
 }
 
-static wchar_t foldAscii(wchar_t c)
+namespace {
+
+wchar_t foldAscii(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
+
+}  // namespace
 
 bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix)
 {
@@ -93,3 +99,5 @@ bool formatCount(wchar_t* dest, int capacity, const wchar_t* pattern, Int32 valu
     dest[out] = 0;
     return true;
 }
+
+}  // namespace vorlund

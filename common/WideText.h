@@ -1,10 +1,12 @@
-// Bounded wide-string helpers for the shipped code: every write is checked
-// against the destination's capacity, and a text that does not fit is a
-// reported failure, never an overrun.
+// Bounded wide-string helpers for the shipped code and both providers: every
+// write is checked against the destination's capacity, and a text that does
+// not fit is a reported failure, never an overrun.
 #ifndef VORLUND_WIDE_TEXT_H
 #define VORLUND_WIDE_TEXT_H
 
 #include "device/DeviceServices.h"
+
+namespace vorlund {
 
 // Number of characters before the terminator.
 int textLength(const wchar_t* text);
@@ -27,5 +29,7 @@ bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix);
 // Formats `pattern`, which holds one "%ld", with `value` into dest[capacity].
 // False (dest left empty) when the result does not fit.
 bool formatCount(wchar_t* dest, int capacity, const wchar_t* pattern, Int32 value);
+
+}  // namespace vorlund
 
 #endif

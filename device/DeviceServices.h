@@ -7,9 +7,12 @@
 #include <stddef.h>
 
 // Fixed-width integers without <stdint.h>, which old device compilers lack.
-// int is 32 bits on every target we build for.
+// int is 32 bits on every target we build for. Like <stdint.h>'s, they stay in
+// the global namespace; everything else of the platform layer is in `device`.
 typedef int Int32;
 typedef unsigned int UInt32;
+
+namespace device {
 
 // Opaque handles. A null handle means "absent". Providers cast their own
 // handle values to these types; the logic never looks inside.
@@ -28,10 +31,13 @@ typedef DeviceKey* KeyHandle;
 typedef DeviceWindow* WindowHandle;
 typedef DeviceModule* ModuleHandle;
 
-// Buffer capacities, in wide characters, terminator included.
-const int kMaxPath = 260;          // module path, directory, pattern, class name
-const int kMaxEntryName = 260;     // bare name that a search reports
+// Buffer capacities, each defined once for the logic and both providers.
+const int kMaxPath = 260;          // wide characters with the terminator: module path,
+                                   // directory, pattern, bare name, class name, status text
+const int kMaxLongPath = 1024;     // wide characters with the terminator: a CAB path, the
+                                   // list path, an installer command line
 const int kReadBlockBytes = 4096;  // one read of the CAB list
+const int kMaxNameBytes = 255;     // longest name the list may hold, in bytes
 
 // Attribute bits as the file system reports them on a search.
 const UInt32 kAttrReadOnly = 0x01;
@@ -44,7 +50,7 @@ const UInt32 kWaitForever = 0xFFFFFFFFu;
 // One entry that a search reports.
 struct FoundEntry {
     UInt32 attributes;
-    wchar_t name[kMaxEntryName];  // bare name, always terminated
+    wchar_t name[kMaxPath];  // bare name, always terminated
 };
 
 // ---- Heap -----------------------------------------------------------------
@@ -179,5 +185,7 @@ bool deleteUserKey(const wchar_t* subKey);
 // included) from the device's ANSI code page into wide[capacity]. False when
 // the conversion fails; wide is then undefined but still terminated.
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity);
+
+}  // namespace device
 
 #endif

@@ -1,31 +1,33 @@
 // libFuzzer target: the list reader hands out exactly the names of a plain
 // reference split, each once, whole and in order, for any file content.
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
+#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "tests/ListReference.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    sim::Device& dev = sim::device();
+    sim::Device& dev = sim::current();
     dev.reset();
     const std::string file(reinterpret_cast<const char*>(data), size);
     dev.addFile(L"\\b\\Vorlund.ini", file);
 
     std::vector<std::string> got;
-    CabListReader reader;
-    if (!openList(&reader, L"\\b\\Vorlund.ini"))
+    vorlund::CabListReader reader;
+    if (!vorlund::openList(&reader, L"\\b\\Vorlund.ini"))
         std::abort();
-    while (nextBlock(&reader)) {
-        for (const wchar_t* name = nextName(&reader); name; name = nextName(&reader))
+    while (vorlund::nextBlock(&reader)) {
+        for (const wchar_t* name = vorlund::nextName(&reader); name;
+             name = vorlund::nextName(&reader))
             got.push_back(sim::toAnsi(name));
-        if (!blockWasFull(&reader))
+        if (!vorlund::blockWasFull(&reader))
             break;
     }
-    closeList(&reader);
+    vorlund::closeList(&reader);
     if (got != test::referenceNames(file) || dev.openHandleCount() != 0) {
         std::fprintf(stderr, "reader and reference disagree on a list of %zu bytes\n", size);
         std::abort();

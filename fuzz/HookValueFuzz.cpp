@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    sim::Device& dev = sim::device();
+    sim::Device& dev = sim::current();
     dev.reset();
     dev.addDirectory(L"\\Bundle");
     dev.addFile(L"\\Bundle\\a.cab", "MSCF");
@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     dev.setRegistryValue(L"Software\\TqVorlund", L"Default",
                          std::vector<uint8_t>(data + 1, data + size), data[0] & 0x7F);
 
-    Int32 result = Install_Exit(reinterpret_cast<WindowHandle>(0x10), nullptr, 0, 0, 0, 0, 0);
+    Int32 result =
+        Install_Exit(reinterpret_cast<device::WindowHandle>(0x10), nullptr, 0, 0, 0, 0, 0);
     bool bad = result != 0 || dev.openHandleCount() != 0 || dev.outstandingAllocations() != 0 ||
                dev.registryKeyExists(L"Software\\TqVorlund") || !dev.exists(L"\\Bundle\\keep.txt");
     for (const std::wstring& path : dev.deletions()) {

@@ -4,16 +4,22 @@
 #include "common/OrdinaryFile.h"
 #include "common/WideText.h"
 
+namespace vorlund {
+
 const wchar_t kCabListName[] = L"Vorlund.ini";
 
-static bool isLineBreak(char c)
+namespace {
+
+bool isLineBreak(char c)
 {
     return c == '\r' || c == '\n';
 }
 
+}  // namespace
+
 bool openList(CabListReader* reader, const wchar_t* path)
 {
-    reader->file = openForRead(path);
+    reader->file = device::openForRead(path);
     reader->textEnd = 0;
     reader->namesEnd = 0;
     reader->position = 0;
@@ -28,10 +34,12 @@ bool openList(CabListReader* reader, const wchar_t* path)
     return reader->file != 0;
 }
 
+namespace {
+
 // Joins the carried head of a cut name with the first run of the new block.
 // Returns where the names of the block start, or -1 when the block is one
 // run that continues the cut name past its end.
-static int joinCarry(CabListReader* reader, bool continuesPastEnd)
+int joinCarry(CabListReader* reader, bool continuesPastEnd)
 {
     int head = 0;
     while (head < reader->textEnd && !isLineBreak(reader->block[head]))
@@ -41,7 +49,8 @@ static int joinCarry(CabListReader* reader, bool continuesPastEnd)
         reader->carryTooLong = true;
         return -1;
     }
-    reader->joinedTooLong = reader->carryTooLong || reader->carryLength + head > kMaxNameBytes;
+    reader->joinedTooLong =
+        reader->carryTooLong || reader->carryLength + head > device::kMaxNameBytes;
     if (!reader->joinedTooLong) {
         for (int i = 0; i < reader->carryLength; ++i)
             reader->name[i] = reader->carry[i];
@@ -59,19 +68,21 @@ static int joinCarry(CabListReader* reader, bool continuesPastEnd)
 // Keeps the run that touches the end of a full block in the carry: the next
 // block decides whether it is whole (next block starts with a line break or
 // is empty) or the head of a longer name.
-static void keepTail(CabListReader* reader, int namesStart)
+void keepTail(CabListReader* reader, int namesStart)
 {
     int tail = reader->textEnd;
     while (tail > namesStart && !isLineBreak(reader->block[tail - 1]))
         --tail;
     int length = reader->textEnd - tail;
-    reader->carryTooLong = length > kMaxNameBytes;
+    reader->carryTooLong = length > device::kMaxNameBytes;
     reader->carryLength = reader->carryTooLong ? 0 : length;
     for (int i = 0; i < reader->carryLength; ++i)
         reader->carry[i] = reader->block[tail + i];
     reader->carryPending = true;
     reader->namesEnd = tail;
 }
+
+}  // namespace
 
 bool nextBlock(CabListReader* reader)
 {
@@ -82,15 +93,15 @@ bool nextBlock(CabListReader* reader)
     reader->joinedPending = false;
 
     UInt32 got = 0;
-    if (!readBytes(reader->file, reader->block, kReadBlockBytes, &got) ||
-        got > static_cast<UInt32>(kReadBlockBytes)) {
+    if (!device::readBytes(reader->file, reader->block, device::kReadBlockBytes, &got) ||
+        got > static_cast<UInt32>(device::kReadBlockBytes)) {
         // A cut name whose tail was never read would be a different name:
         // it is dropped with the rest of the list.
         reader->carryPending = false;
         return false;
     }
     int length = static_cast<int>(got);
-    reader->full = length == kReadBlockBytes;
+    reader->full = length == device::kReadBlockBytes;
     int textEnd = 0;
     while (textEnd < length && reader->block[textEnd] != 0)
         ++textEnd;
@@ -112,14 +123,19 @@ bool nextBlock(CabListReader* reader)
     return true;
 }
 
+namespace {
+
 // Converts the name buffer; false when the conversion fails.
-static bool convertName(CabListReader* reader, int length)
+bool convertName(CabListReader* reader, int length)
 {
     reader->wideName[0] = 0;
-    bool ok = ansiToWide(reader->name, length + 1, reader->wideName, kMaxNameBytes + 1);
-    reader->wideName[kMaxNameBytes] = 0;
+    bool ok =
+        device::ansiToWide(reader->name, length + 1, reader->wideName, device::kMaxNameBytes + 1);
+    reader->wideName[device::kMaxNameBytes] = 0;
     return ok;
 }
+
+}  // namespace
 
 const wchar_t* nextName(CabListReader* reader)
 {
@@ -142,7 +158,7 @@ const wchar_t* nextName(CabListReader* reader)
         while (reader->position < reader->namesEnd && !isLineBreak(reader->block[reader->position]))
             ++reader->position;
         int length = reader->position - start;
-        if (length > kMaxNameBytes)
+        if (length > device::kMaxNameBytes)
             continue;
         for (int i = 0; i < length; ++i)
             reader->name[i] = reader->block[start + i];
@@ -165,7 +181,7 @@ bool blockWasFull(const CabListReader* reader)
 
 void closeList(CabListReader* reader)
 {
-    closeHandle(reader->file);
+    device::closeHandle(reader->file);
     reader->file = 0;
 }
 
@@ -176,7 +192,8 @@ bool isInstallableFile(const wchar_t* path)
 
 bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
 {
-    return copyText(path, kMaxCabPath, directory) && appendText(path, kMaxCabPath, name);
+    return copyText(path, device::kMaxLongPath, directory) &&
+           appendText(path, device::kMaxLongPath, name);
 }
 
 Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath)
@@ -186,7 +203,7 @@ Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath)
         return 0;
     Int32 count = 0;
     while (nextBlock(&reader)) {
-        wchar_t path[kMaxCabPath];
+        wchar_t path[device::kMaxLongPath];
         for (const wchar_t* name = nextName(&reader); name != 0; name = nextName(&reader)) {
             if (buildCabPath(path, directory, name) && isInstallableFile(path))
                 ++count;
@@ -197,3 +214,5 @@ Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath)
     closeList(&reader);
     return count;
 }
+
+}  // namespace vorlund

@@ -5,35 +5,32 @@
 
 #include "device/DeviceServices.h"
 
+namespace vorlund {
+
 extern const wchar_t kCabListName[];
 
-// Longest name, in bytes, that the list may hold; longer ones are passed over.
-const int kMaxNameBytes = 255;
-// Capacity of a CAB path or the list path, in wide characters.
-const int kMaxCabPath = 1024;
-
-// Reads the list in blocks of kReadBlockBytes. A name that a block boundary
-// cuts is completed through the carry and belongs to the block in which it
-// ends. Names longer than kMaxNameBytes are passed over, as are names that
-// cannot be converted to wide characters.
+// Reads the list in blocks of device::kReadBlockBytes. A name that a block
+// boundary cuts is completed through the carry and belongs to the block in
+// which it ends. Names longer than device::kMaxNameBytes are passed over, as
+// are names that cannot be converted to wide characters.
 struct CabListReader {
-    FileHandle file;
-    char block[kReadBlockBytes];
-    int textEnd;       // bytes of text in the block (up to the first NUL)
-    int namesEnd;      // names are read from [position, namesEnd)
+    device::FileHandle file;
+    char block[device::kReadBlockBytes];
+    int textEnd;   // bytes of text in the block (up to the first NUL)
+    int namesEnd;  // names are read from [position, namesEnd)
     int position;
-    bool full;         // the block came from a read of exactly kReadBlockBytes
+    bool full;  // the block came from a read of exactly kReadBlockBytes
     // The run that touched the end of the previous full block: the head of
     // a name that the next block completes.
-    char carry[kMaxNameBytes + 1];
+    char carry[device::kMaxNameBytes + 1];
     int carryLength;
     bool carryPending;
     bool carryTooLong;
     // The first name of the block, when it was completed through the carry.
     bool joinedPending;
     bool joinedTooLong;
-    char name[kMaxNameBytes + 1];
-    wchar_t wideName[kMaxNameBytes + 1];
+    char name[device::kMaxNameBytes + 1];
+    wchar_t wideName[device::kMaxNameBytes + 1];
 };
 
 bool openList(CabListReader* reader, const wchar_t* path);
@@ -56,7 +53,9 @@ bool isInstallableFile(const wchar_t* path);
 // the list cannot be opened.
 Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath);
 
-// directory + name into path[kMaxCabPath]; false when it does not fit.
+// directory + name into path[device::kMaxLongPath]; false when it does not fit.
 bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name);
+
+}  // namespace vorlund
 
 #endif

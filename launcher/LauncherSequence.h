@@ -5,9 +5,15 @@
 
 #include "device/DeviceServices.h"
 
+namespace vorlund {
+
 // Program path and window class of the platform CAB installer.
 extern const wchar_t kInstallerProgram[];
 extern const wchar_t kInstallerWindowClass[];
+// What the launcher says when the list cannot be opened, and when an
+// installer cannot be started or its exit status read.
+extern const wchar_t kNoListMessage[];
+extern const wchar_t kUnpackFailedMessage[];
 
 // Walks the top-level windows once, from the last towards the first, and
 // collects the processes behind the installer windows it finds; then waits
@@ -24,6 +30,8 @@ bool runCabInstaller(const wchar_t* cabPath);
 
 // The whole launcher run. `module` is the program's own module handle.
 // Always returns 0, the process exit code.
-int runLauncher(ModuleHandle module);
+int runLauncher(device::ModuleHandle module);
+
+}  // namespace vorlund
 
 #endif

@@ -5,6 +5,9 @@
 #include "launcher/ProgressWindow.h"
 #include "common/WideText.h"
 
+namespace vorlund {
+namespace progress {
+
 namespace {
 
 // Common-controls registration record: size 8, progress-bar class selector.
@@ -20,7 +23,6 @@ const UInt32 kMessageSetText = 12;     // WM_SETTEXT
 const UInt32 kMessageSetRange = 1025;  // PBM_SETRANGE
 const UInt32 kMessageSetPos = 1026;    // PBM_SETPOS
 
-const int kStatusCapacity = 260;
 const wchar_t kStatusPattern[] = L"Installing CAB file %ld... Please Wait...";
 const wchar_t kDoneText[] = L"Installing CAB files ... Done...";
 
@@ -29,8 +31,8 @@ const wchar_t kTextClass[] = L"static";
 
 // The two controls, recorded by the message procedure; each may be absent.
 // Process-wide because the procedure, not `create`, finds them.
-WindowHandle gTextControl = 0;
-WindowHandle gProgressBar = 0;
+device::WindowHandle gTextControl = 0;
+device::WindowHandle gProgressBar = 0;
 
 // Class names compare without regard to ASCII letter case: the platform's own
 // spelling of a control class ("Static" on desktop Windows and under Wine,
@@ -50,24 +52,27 @@ UInt32 tenTimesPlusFive(Int32 count)
 void setPosition(UInt32 position)
 {
     // Sent unchanged, even outside the range; the control clamps it.
-    sendMessage(gProgressBar, kMessageSetPos, static_cast<size_t>(static_cast<Int32>(position)), 0);
+    device::sendMessage(gProgressBar, kMessageSetPos,
+                        static_cast<size_t>(static_cast<Int32>(position)), 0);
 }
 
 void setStatusText(const wchar_t* text)
 {
-    sendMessage(gTextControl, kMessageSetText, 0, reinterpret_cast<ptrdiff_t>(text));
+    device::sendMessage(gTextControl, kMessageSetText, 0, reinterpret_cast<ptrdiff_t>(text));
 }
 
-ptrdiff_t progressProcedure(WindowHandle window, UInt32 message, size_t, ptrdiff_t)
+ptrdiff_t progressProcedure(device::WindowHandle window, UInt32 message, size_t, ptrdiff_t)
 {
     if (message != kMessageInitDialog)
         return 0;
-    wchar_t* className = static_cast<wchar_t*>(allocateMemory(kMaxPath * sizeof(wchar_t)));
+    wchar_t* className =
+        static_cast<wchar_t*>(device::allocateMemory(device::kMaxPath * sizeof(wchar_t)));
     if (className != 0) {
-        for (WindowHandle child = firstChild(window); child != 0; child = nextSibling(child)) {
-            if (!windowClassName(child, className, kMaxPath))
+        for (device::WindowHandle child = device::firstChild(window); child != 0;
+             child = device::nextSibling(child)) {
+            if (!device::windowClassName(child, className, device::kMaxPath))
                 continue;  // passed over
-            className[kMaxPath - 1] = 0;
+            className[device::kMaxPath - 1] = 0;
             // The first child of each class is recorded.
             if (gProgressBar == 0 && sameClass(className, kProgressClass))
                 gProgressBar = child;
@@ -76,73 +81,76 @@ ptrdiff_t progressProcedure(WindowHandle window, UInt32 message, size_t, ptrdiff
             if (gProgressBar != 0 && gTextControl != 0)
                 break;
         }
-        releaseMemory(className);
+        device::releaseMemory(className);
     }
     return 1;
 }
 
 }  // namespace
 
-WindowHandle create(ModuleHandle module)
+device::WindowHandle create(device::ModuleHandle module)
 {
-    ControlClassRecord record;
+    device::ControlClassRecord record;
     record.size = kRecordSize;
     record.classes = kProgressClassSelector;
-    initProgressClass(&record);
+    device::initProgressClass(&record);
 
     gTextControl = 0;
     gProgressBar = 0;
-    return createDialog(module, kTemplateId, 0, progressProcedure, 0);
+    return device::createDialog(module, kTemplateId, 0, progressProcedure, 0);
 }
 
-void begin(WindowHandle window, Int32 total)
+void begin(device::WindowHandle window, Int32 total)
 {
     if (window == 0)
         return;
-    showWindow(window, kShowNormal);
-    bringToFront(window);
+    device::showWindow(window, kShowNormal);
+    device::bringToFront(window);
     if (gProgressBar == 0)
         return;
     // Lower bound 0 in the low 16 bits, upper bound in the high 16 bits: the
     // upper bound is carried modulo 65536.
     UInt32 packedRange = (tenTimesPlusFive(total) & 0xFFFFu) << 16;
-    sendMessage(gProgressBar, kMessageSetRange, 0, static_cast<ptrdiff_t>(packedRange));
+    device::sendMessage(gProgressBar, kMessageSetRange, 0, static_cast<ptrdiff_t>(packedRange));
     setPosition(5);
-    wchar_t status[kStatusCapacity];
-    formatCount(status, kStatusCapacity, kStatusPattern, total);
+    wchar_t status[device::kMaxPath];
+    formatCount(status, device::kMaxPath, kStatusPattern, total);
     if (gTextControl != 0)
         setStatusText(status);
-    repaintNow(window, kRepaintFlags);
+    device::repaintNow(window, kRepaintFlags);
 }
 
-void advance(WindowHandle window, Int32 installed, Int32 remaining)
+void advance(device::WindowHandle window, Int32 installed, Int32 remaining)
 {
     if (window == 0)
         return;
-    wchar_t status[kStatusCapacity];
-    formatCount(status, kStatusCapacity, kStatusPattern, remaining);
+    wchar_t status[device::kMaxPath];
+    formatCount(status, device::kMaxPath, kStatusPattern, remaining);
     if (gTextControl != 0)
         setStatusText(status);
     if (gProgressBar != 0)
         setPosition(tenTimesPlusFive(installed));
-    repaintNow(window, kRepaintFlags);
+    device::repaintNow(window, kRepaintFlags);
 }
 
-void finish(WindowHandle window, Int32 total)
+void finish(device::WindowHandle window, Int32 total)
 {
     if (window == 0 || gProgressBar == 0)
         return;
-    wchar_t status[kStatusCapacity];
-    copyText(status, kStatusCapacity, kDoneText);
+    wchar_t status[device::kMaxPath];
+    copyText(status, device::kMaxPath, kDoneText);
     if (gTextControl != 0)
         setStatusText(status);
     setPosition(tenTimesPlusFive(total));
-    repaintNow(window, kRepaintFlags);
+    device::repaintNow(window, kRepaintFlags);
 }
 
-void destroy(WindowHandle window)
+void destroy(device::WindowHandle window)
 {
     if (window == 0)
         return;
-    destroyWindow(window);
+    device::destroyWindow(window);
 }
+
+}  // namespace progress
+}  // namespace vorlund

@@ -6,10 +6,16 @@
 
 #include "device/DeviceServices.h"
 
-WindowHandle create(ModuleHandle module);
-void begin(WindowHandle window, Int32 total);
-void advance(WindowHandle window, Int32 installed, Int32 remaining);
-void finish(WindowHandle window, Int32 total);
-void destroy(WindowHandle window);
+namespace vorlund {
+namespace progress {
+
+device::WindowHandle create(device::ModuleHandle module);
+void begin(device::WindowHandle window, Int32 total);
+void advance(device::WindowHandle window, Int32 installed, Int32 remaining);
+void finish(device::WindowHandle window, Int32 total);
+void destroy(device::WindowHandle window);
+
+}  // namespace progress
+}  // namespace vorlund
 
 #endif

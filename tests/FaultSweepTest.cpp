@@ -1,95 +1,89 @@
-// Fault sweep: a full launcher run with one platform call failing, for every
-// call the run makes, then with each operation failing for good from its nth
-// call on. Whatever fails, nothing may leak, hang, or be deleted wrongly.
-#include "tests/SimTestSupport.h"
-
+// Fault sweep: a launcher run and the install-exit hook with one platform
+// call failing, for every call they make, then with each operation failing
+// for good from its nth call on. Whatever fails, nothing may leak or hang,
+// only CAB files of the install directory may go, and only the system's own
+// texts may be shown.
 #include <iostream>
 
-#include "launcher/LauncherSequence.h"
+#include "setup/SetupHooks.h"
+#include "tests/Support.h"
 
 namespace {
 
-using test::kInstallDir;
+using namespace test;
 
-const std::set<std::wstring> kLauncherMessages = {
-    L"Installation Failed. Error: Cannot locate CAB file list: Vorlund.ini.",
-    L"Installation Failed. Error: Cannot unpack all CAB file."};
-
-class FaultSweep : public test::DeviceTest {
+class FaultSweep : public DeviceTest {
 protected:
-    // A run that touches every operation of the launcher: an installer
-    // already running, a list of two blocks, a rejected CAB, skipped names,
-    // an undeletable CAB and a look-alike for the sweep.
-    void arrange()
+    // What must hold after any run, however it failed.
+    void check(const std::set<std::wstring>& texts, uintptr_t owner)
     {
-        dev().reset();
-        SetUp();
-        script = test::InstallerScript();
+        expectClean();
+        for (const std::wstring& path : dev().deletions()) {
+            EXPECT_EQ(path.rfind(kDir, 0), 0u) << sim::utf8(path);
+            EXPECT_EQ(path.substr(path.size() - 4), L".cab") << sim::utf8(path);
+        }
+        for (const wchar_t* kept : {L"Vorlund.ini", L"keep.cabinet", L"notes.txt"})
+            EXPECT_TRUE(dev().exists(kDir + kept)) << sim::utf8(kept);
+        EXPECT_TRUE(dev().exists(L"\\root.cab"));
+        for (const std::wstring& m : messages(owner))
+            EXPECT_TRUE(texts.count(m)) << sim::utf8(m);
+    }
+
+    // An install directory that touches every operation: an installer already
+    // running, a list of two blocks, a rejected CAB, skipped names, an
+    // undeletable CAB, a hidden one and a look-alike for the sweep.
+    void arrange(bool launcherIsProgram)
+    {
+        fresh();
         script.reject = {L"b.cab"};
         installInstaller();
+        if (launcherIsProgram)
+            dev().installProgram(kDir + L"Vorlund.exe", nullptr);
         sim::ProgramRun running;
         running.durationMs = 3000;
-        dev().spawnProcess(L"\\windows\\wceload.exe", running, L"MSWCELOAD");
-        dev().desktopAliasMatching = true;
-        addCab(L"a.cab");
-        addCab(L"b.cab");
-        addCab(L"hidden.cab", kAttrHidden);
-        addCab(L"locked.cab", kAttrReadOnly);
-        addCab(L"c.cab");
-        dev().addFile(kInstallDir + L"keep.cabinet");
-        dev().addFile(kInstallDir + L"notes.txt");
+        dev().spawnProcess(kInstaller, running, L"MSWCELOAD");
+        dev().setDesktopAliasMatching(true);
+        for (const wchar_t* name : {L"a.cab", L"b.cab", L"hidden.cab", L"locked.cab", L"c.cab"})
+            addCab(name);
+        dev().setAttributes(kDir + L"hidden.cab", device::kAttrHidden);
+        dev().setAttributes(kDir + L"locked.cab", device::kAttrReadOnly);
+        dev().addFile(kDir + L"keep.cabinet");
+        dev().addFile(kDir + L"notes.txt");
+        dev().addFile(L"\\root.cab");
         std::string first = "a.cab\r\nmissing.cab\r\nb.cab\r\n";
-        std::string file = first + std::string(4096 - first.size() - 4, 'x') + "\r\nc.";
-        file += "cab\r\nlocked.cab\r\nhidden.cab\r\n";
-        writeList(file);
-        keep = {L"Vorlund.exe", L"Vorlund.ini", L"keep.cabinet", L"notes.txt"};
+        writeList(first + std::string(4096 - first.size() - 4, 'x') +
+                  "\r\nc.cab\r\nlocked.cab\r\nhidden.cab\r\n");
+        dev().setRegistryString(kKey, L"Default", kDir.substr(0, kDir.size() - 1));
     }
-
-    // What must hold after any run, however it failed.
-    void check(const std::string& what)
-    {
-        SCOPED_TRACE(what);
-        EXPECT_EQ(dev().openHandleCount(), 0);
-        EXPECT_EQ(dev().outstandingAllocations(), 0);
-        EXPECT_FALSE(dev().hungForever());
-        for (const std::wstring& path : dev().deletions()) {
-            EXPECT_EQ(path.rfind(kInstallDir, 0), 0u) << sim::narrow(path);
-            EXPECT_EQ(path.substr(path.size() - 4), L".cab") << sim::narrow(path);
-        }
-        for (const std::wstring& name : keep)
-            EXPECT_TRUE(dev().exists(kInstallDir + name)) << sim::narrow(name);
-        for (const auto& m : dev().messageBoxes()) {
-            EXPECT_TRUE(kLauncherMessages.count(m.text)) << sim::narrow(m.text);
-            EXPECT_EQ(m.caption, L"Brannoch Software");
-            EXPECT_EQ(m.style, 48u);
-            EXPECT_EQ(m.owner, 0u);
-        }
-    }
-
-    std::set<std::wstring> keep;
 };
 
 TEST_F(FaultSweep, EveryCallFailingOnceAndForGood)
 {
-    int points = test::sweepFaults([this] { arrange(); },
-                                   [this] { ASSERT_EQ(runLauncherNow(), 0); },
-                                   [this](const std::string& what) { check(what); });
-    EXPECT_GT(points, 80);
-    std::cout << "[ fault points ] launcher: " << points << "\n";
-    RecordProperty("fault_points_launcher", points);
+    const std::set<std::wstring> launcherTexts = {text::kNoList, text::kUnpackFailed};
+    const std::set<std::wstring> hookTexts = {text::kNotice, text::kNoLauncher, text::kNoValue,
+                                              text::kNoKey};
+    int launcher = sweepFaults([this] { arrange(false); }, [this] { runLauncher(); },
+                               [&] { check(launcherTexts, 0); });
+    int hook = 0;
+    for (bool present : {true, false}) {
+        hook += sweepFaults([=] { arrange(present); }, [this] { runHook(); },
+                            [&] { check(hookTexts, kOwner); });
+    }
+    EXPECT_GT(launcher, 80);
+    EXPECT_GT(hook, 20);
+    std::cout << "[ fault points ] launcher: " << launcher << ", install-exit hook: " << hook
+              << "\n";
 }
 
-TEST_F(FaultSweep, UnfailedRunOfTheSweepScenario)
+TEST_F(FaultSweep, TheUnfailedRunOfTheSweptScenario)
 {
-    arrange();
-    runLauncherNow();
-    check("no fault");
-    EXPECT_EQ(script.cabsSeen, (std::vector<std::wstring>{
-        kInstallDir + L"a.cab", kInstallDir + L"b.cab", kInstallDir + L"c.cab",
-        kInstallDir + L"locked.cab"}));
-    EXPECT_TRUE(dev().messageBoxes().empty());
+    arrange(false);
+    runLauncher();
+    EXPECT_EQ(installed(), (std::vector<std::wstring>{kDir + L"a.cab", kDir + L"b.cab",
+                                                      kDir + L"c.cab", kDir + L"locked.cab"}));
+    EXPECT_TRUE(messages().empty());
     // The sweep ends at hidden.cab, which comes before locked.cab and c.cab.
-    EXPECT_EQ(dev().deletions(), (std::vector<std::wstring>{kInstallDir + L"a.cab", kInstallDir + L"b.cab"}));
+    EXPECT_EQ(dev().deletions(), (std::vector<std::wstring>{kDir + L"a.cab", kDir + L"b.cab"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// A plain reference split of a CAB list, written for clarity rather than
-// speed, against which the block reader is checked (tests and fuzzing).
+// Lists for the tests: a plain reference split of a CAB list, written for
+// clarity rather than speed, against which the block reader is checked
+// (tests and fuzzing), and filler lines that name no existing file.
 #pragma once
 
 #include <string>
@@ -35,6 +36,16 @@ inline std::vector<std::string> referenceNames(const std::string& file)
         }
     }
     return names;
+}
+
+// Lines of exactly `length` bytes (0, or at least 3) naming missing files.
+inline std::string filler(size_t length)
+{
+    std::string out;
+    for (int n = 0; length - out.size() >= 40; ++n)
+        out += "absent-" + std::to_string(1000 + n) + ".cab\r\n";
+    size_t rest = length - out.size();
+    return rest ? out + std::string(rest - 2, 'p') + "\r\n" : out;
 }
 
 }  // namespace test

@@ -1,25 +1,31 @@
-// The simulated device's state and control interface (see SimDevice.h).
+// The simulated device's state, control interface and record (see
+// SimDevice.h); the operations themselves are in SimDeviceServices.cpp.
 #include "device/sim/SimDevice.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 
+#include "device/sim/DeviceText.h"
+
 namespace sim {
 
 const char* opName(Op op)
 {
-    static const char* const names[] = {
-        "findFirst", "findOpen", "findNext", "openForRead", "readBytes", "deleteFile",
-        "startProgram", "waitProcess", "exitStatusReadable", "openProcessById",
-        "ownModulePath", "lastTopLevelWindow", "windowBefore", "windowClassName",
-        "windowProcessId", "firstChild", "nextSibling", "initProgressClass", "createDialog",
-        "sendMessage", "openUserKey", "queryValue", "deleteUserKey", "ansiToWide", "allocate"};
+    static const char* const names[] = {"findFirst",       "findOpen",        "findNext",
+                                        "openForRead",     "readBytes",       "deleteFile",
+                                        "startProgram",    "waitProcess",     "exitStatusReadable",
+                                        "openProcessById", "ownModulePath",   "lastTopLevelWindow",
+                                        "windowBefore",    "windowClassName", "windowProcessId",
+                                        "firstChild",      "nextSibling",     "initProgressClass",
+                                        "createDialog",    "sendMessage",     "openUserKey",
+                                        "queryValue",      "deleteUserKey",   "ansiToWide",
+                                        "allocate"};
     static_assert(sizeof(names) / sizeof(names[0]) == kOpCount, "one name per operation");
     return names[static_cast<int>(op)];
 }
 
-Device& device()
+Device& current()
 {
     static Device instance;
     return instance;
@@ -32,16 +38,7 @@ void Device::reset()
     *this = Device();
 }
 
-// ---- paths and storage ------------------------------------------------------------
-
-static wchar_t fold(wchar_t c)
-{
-    if (c >= L'A' && c <= L'Z')
-        return static_cast<wchar_t>(c + 32);
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<wchar_t>(c + 32);
-    return c;
-}
+// ---- storage ---------------------------------------------------------------------
 
 std::wstring Device::canonical(const std::wstring& path) const
 {
@@ -53,7 +50,7 @@ std::wstring Device::canonical(const std::wstring& path) const
             if (out.back() != L'\\')
                 out.push_back(L'\\');
         } else {
-            out.push_back(fold(c));
+            out.push_back(foldCase(c));
         }
     }
     if (out.size() > 1 && out.back() == L'\\')
@@ -69,56 +66,51 @@ std::wstring Device::parentOf(const std::wstring& canonicalPath) const
     return cut == 0 ? std::wstring(L"\\") : canonicalPath.substr(0, cut);
 }
 
-static std::wstring lastComponent(const std::wstring& path)
+namespace {
+
+std::wstring lastComponent(const std::wstring& path)
 {
     size_t cut = path.find_last_of(L"\\/");
     return cut == std::wstring::npos ? path : path.substr(cut + 1);
 }
+
+std::wstring folderOf(const std::wstring& path)
+{
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
+}
+
+}  // namespace
 
 void Device::addDirectory(const std::wstring& path, uint32_t attributes)
 {
     std::wstring c = canonical(path);
     if (c == L"\\")
         return;
-    std::wstring parent = parentOf(c);
-    if (parent != L"\\" && !files_.count(parent)) {
-        size_t cut = path.find_last_of(L"\\/");
-        addDirectory(cut == std::wstring::npos ? std::wstring() : path.substr(0, cut));
+    if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
+        addDirectory(folderOf(path));
+    FileNode& n = files_[c];
+    if (n.order == 0) {
+        n.path = path;
+        n.name = lastComponent(path);
+        n.order = nextOrder_++;
     }
-    auto it = files_.find(c);
-    if (it != files_.end()) {
-        it->second.attributes |= kAttrDirectory | attributes;
-        return;
-    }
-    FileNode n;
-    n.path = path;
-    n.name = lastComponent(path);
-    n.attributes = kAttrDirectory | attributes;
-    n.order = nextOrder_++;
-    files_[c] = n;
+    n.attributes |= device::kAttrDirectory | attributes;
 }
 
 void Device::addFile(const std::wstring& path, const std::string& content, uint32_t attributes)
 {
     std::wstring c = canonical(path);
-    std::wstring parent = parentOf(c);
-    if (parent != L"\\" && !files_.count(parent)) {
-        size_t cut = path.find_last_of(L"\\/");
-        addDirectory(path.substr(0, cut));
+    if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
+        addDirectory(folderOf(path));
+    FileNode& n = files_[c];
+    if (n.order == 0) {
+        n.path = path;
+        n.name = lastComponent(path);
+        n.order = nextOrder_++;
     }
-    auto it = files_.find(c);
-    if (it != files_.end()) {
-        it->second.content = content;
-        it->second.attributes = attributes;
-        return;
-    }
-    FileNode n;
-    n.path = path;
-    n.name = lastComponent(path);
-    n.attributes = attributes;
     n.content = content;
-    n.order = nextOrder_++;
-    files_[c] = n;
+    n.attributes = attributes;
 }
 
 bool Device::exists(const std::wstring& path) const
@@ -132,10 +124,12 @@ const FileNode* Device::node(const std::wstring& path) const
     return it == files_.end() ? nullptr : &it->second;
 }
 
-FileNode* Device::node(const std::wstring& path)
+FileNode* Device::mutableNode(const std::wstring& path)
 {
     auto it = files_.find(canonical(path));
-    return it == files_.end() ? nullptr : &it->second;
+    if (it == files_.end())
+        throw std::runtime_error("no such entry on the simulated device");
+    return &it->second;
 }
 
 bool Device::remove(const std::wstring& path)
@@ -145,15 +139,27 @@ bool Device::remove(const std::wstring& path)
 
 void Device::setAttributes(const std::wstring& path, uint32_t attributes)
 {
-    FileNode* n = node(path);
-    if (n == nullptr)
-        throw std::runtime_error("setAttributes: no such entry");
-    n->attributes = attributes;
+    mutableNode(path)->attributes = attributes;
 }
 
-std::vector<FileNode*> Device::childrenOf(const std::wstring& canonicalDir)
+void Device::setContent(const std::wstring& path, const std::string& content)
 {
-    std::vector<FileNode*> out;
+    mutableNode(path)->content = content;
+}
+
+void Device::setInUse(const std::wstring& path, bool inUse)
+{
+    mutableNode(path)->inUse = inUse;
+}
+
+void Device::setDeleteLeavesIt(const std::wstring& path)
+{
+    mutableNode(path)->deleteLeavesIt = true;
+}
+
+std::vector<const FileNode*> Device::childrenOf(const std::wstring& canonicalDir) const
+{
+    std::vector<const FileNode*> out;
     for (auto& f : files_) {
         if (parentOf(f.first) == canonicalDir)
             out.push_back(&f.second);
@@ -166,18 +172,20 @@ std::vector<FileNode*> Device::childrenOf(const std::wstring& canonicalDir)
 std::vector<std::wstring> Device::list(const std::wstring& directory) const
 {
     std::vector<std::wstring> out;
-    for (FileNode* n : const_cast<Device*>(this)->childrenOf(canonical(directory)))
+    for (const FileNode* n : childrenOf(canonical(directory)))
         out.push_back(n->name);
     return out;
 }
 
-static bool wildcardMatch(const wchar_t* p, const wchar_t* s)
+namespace {
+
+// Iterative * and ? matching with one backtrack point, letter case folded.
+bool wildcardMatch(const wchar_t* p, const wchar_t* s)
 {
-    // Iterative * and ? matching with one backtrack point.
     const wchar_t* star = nullptr;
     const wchar_t* resume = nullptr;
     while (*s) {
-        if (*p == L'?' || (*p != L'*' && *p != 0 && fold(*p) == fold(*s))) {
+        if (*p == L'?' || (*p != L'*' && *p != 0 && foldCase(*p) == foldCase(*s))) {
             ++p;
             ++s;
         } else if (*p == L'*') {
@@ -195,21 +203,42 @@ static bool wildcardMatch(const wchar_t* p, const wchar_t* s)
     return *p == 0;
 }
 
+}  // namespace
+
 bool Device::matches(const std::wstring& pattern, const std::wstring& name) const
 {
     if (wildcardMatch(pattern.c_str(), name.c_str()))
         return true;
-    if (!desktopAliasMatching)
+    if (!desktopAliasMatching_)
         return false;
     // The 8.3 alias keeps the first three characters of the extension.
     size_t dot = name.rfind(L'.');
     if (dot == std::wstring::npos || name.size() - dot - 1 <= 3)
         return false;
-    std::wstring alias = name.substr(0, dot + 4);
-    return wildcardMatch(pattern.c_str(), alias.c_str());
+    return wildcardMatch(pattern.c_str(), name.substr(0, dot + 4).c_str());
 }
 
-// ---- processes and windows ---------------------------------------------------------
+std::vector<std::wstring> Device::searchMatches(const wchar_t* pattern) const
+{
+    std::wstring p(pattern);
+    std::wstring last = lastComponent(p);
+    std::wstring dir = canonical(folderOf(p));
+    std::vector<std::wstring> out;
+    if (last.empty())
+        return out;
+    if (dir != L"\\") {
+        auto d = files_.find(dir);
+        if (d == files_.end() || (d->second.attributes & device::kAttrDirectory) == 0)
+            return out;
+    }
+    for (const FileNode* n : childrenOf(dir)) {
+        if (matches(last, n->name))
+            out.push_back(canonical(n->path));
+    }
+    return out;
+}
+
+// ---- processes and windows ----------------------------------------------------------
 
 void Device::installProgram(const std::wstring& path, ProgramBehaviour behaviour,
                             const std::wstring& windowClass)
@@ -252,6 +281,11 @@ uintptr_t Device::addTopLevelWindow(const std::wstring& className, uint32_t proc
     return createWindow(className, processId, 0);
 }
 
+void Device::setClassNameReadable(uintptr_t window, bool readable)
+{
+    windows_.at(window).classNameReadable = readable;
+}
+
 uint32_t Device::spawnProcess(const std::wstring& program, const ProgramRun& run,
                               const std::wstring& windowClass)
 {
@@ -259,10 +293,8 @@ uint32_t Device::spawnProcess(const std::wstring& program, const ProgramRun& run
     p.id = nextProcessId_;
     nextProcessId_ += 4;
     p.program = program;
-    p.startMs = nowMs_;
     p.endMs = nowMs_ + run.durationMs;
     p.endsNever = run.endsNever;
-    p.exitCode = run.exitCode;
     p.exitStatusReadable = run.exitStatusReadable;
     if (!windowClass.empty())
         p.windows.push_back(createWindow(windowClass, p.id, 0));
@@ -270,23 +302,22 @@ uint32_t Device::spawnProcess(const std::wstring& program, const ProgramRun& run
     return p.id;
 }
 
-Process* Device::process(uint32_t id)
+void Device::setProcessOpenable(uint32_t processId, bool openable)
+{
+    processes_.at(processId).openable = openable;
+}
+
+const Process* Device::process(uint32_t id) const
 {
     auto it = processes_.find(id);
     return it == processes_.end() ? nullptr : &it->second;
-}
-
-void Device::endProcess(Process& p)
-{
-    p.ended = true;
-    for (uintptr_t w : p.windows)
-        destroyWindowTree(w);
 }
 
 void Device::advanceTo(uint64_t timeMs)
 {
     if (timeMs < nowMs_)
         return;
+    // Processes end in the order of their end times; each takes its windows.
     for (;;) {
         Process* next = nullptr;
         for (auto& p : processes_) {
@@ -297,7 +328,9 @@ void Device::advanceTo(uint64_t timeMs)
         if (!next)
             break;
         nowMs_ = std::max(nowMs_, next->endMs);
-        endProcess(*next);
+        next->ended = true;
+        for (uintptr_t w : next->windows)
+            destroyWindowTree(w);
     }
     nowMs_ = timeMs;
 }
@@ -306,6 +339,16 @@ const Window* Device::window(uintptr_t id) const
 {
     auto it = windows_.find(id);
     return it == windows_.end() ? nullptr : &it->second;
+}
+
+std::vector<const Window*> Device::children(uintptr_t parent) const
+{
+    std::vector<const Window*> out;
+    for (auto& w : windows_) {
+        if (w.second.parent == parent && !w.second.destroyed)
+            out.push_back(&w.second);
+    }
+    return out;
 }
 
 std::vector<const Window*> Device::dialogs() const
@@ -328,22 +371,7 @@ double barFill(const Window& bar)
     return static_cast<double>(shown - lower) / (upper - lower);
 }
 
-const Window* RepaintRecord::child(const std::wstring& className) const
-{
-    for (const Window& w : children) {
-        if (w.className == className)
-            return &w;
-    }
-    return nullptr;
-}
-
-std::wstring RepaintRecord::statusText() const
-{
-    const Window* text = child(L"static");
-    return text ? text->text : std::wstring();
-}
-
-// ---- registry --------------------------------------------------------------------
+// ---- registry ---------------------------------------------------------------------
 
 void Device::addRegistryKey(const std::wstring& key)
 {
@@ -353,10 +381,7 @@ void Device::addRegistryKey(const std::wstring& key)
 void Device::setRegistryValue(const std::wstring& key, const std::wstring& name,
                               const std::vector<uint8_t>& data, uint32_t type)
 {
-    RegistryValue v;
-    v.type = type;
-    v.data = data;
-    registry_[canonical(key)][canonical(name)] = v;
+    registry_[canonical(key)][canonical(name)] = RegistryValue{type, data};
 }
 
 void Device::setRegistryString(const std::wstring& key, const std::wstring& name,
@@ -364,12 +389,10 @@ void Device::setRegistryString(const std::wstring& key, const std::wstring& name
 {
     // Stored as the device stores it: UTF-16 little-endian with a terminator.
     std::vector<uint8_t> data;
-    for (wchar_t c : text) {
+    for (wchar_t c : text + L'\0') {
         data.push_back(static_cast<uint8_t>(c & 0xFF));
         data.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
     }
-    data.push_back(0);
-    data.push_back(0);
     setRegistryValue(key, name, data, 1);
 }
 
@@ -378,7 +401,7 @@ bool Device::registryKeyExists(const std::wstring& key) const
     return registry_.count(canonical(key)) != 0;
 }
 
-// ---- faults and handles -----------------------------------------------------------
+// ---- faults, handles and the record --------------------------------------------------
 
 void Device::failCall(Op op, int nth)
 {
@@ -401,21 +424,20 @@ bool Device::shouldFail(Op op)
     }
     if (fail) {
         ++injectedFaults_;
-        std::string name = opName(op);
-        trace_.push_back(L"fault " + std::wstring(name.begin(), name.end()));
+        record(event::Fault{op});
     }
     return fail;
 }
 
-uintptr_t Device::newHandle(const std::string& kind, uint64_t target)
+uintptr_t Device::newHandle(Kind kind, uint64_t target)
 {
     uintptr_t h = nextHandle_;
     nextHandle_ += 4;
-    handles_[h] = HandleRecord{kind, target};
+    handles_[h] = Handle{kind, target};
     return h;
 }
 
-bool Device::handleIs(uintptr_t handle, const std::string& kind, uint64_t* target) const
+bool Device::handleIs(uintptr_t handle, Kind kind, uint64_t* target) const
 {
     auto it = handles_.find(handle);
     if (it == handles_.end() || it->second.kind != kind)
@@ -425,75 +447,114 @@ bool Device::handleIs(uintptr_t handle, const std::string& kind, uint64_t* targe
     return true;
 }
 
-void Device::releaseHandle(uintptr_t handle, const std::string& kind)
+void Device::releaseHandle(uintptr_t handle, Kind kind)
 {
-    auto it = handles_.find(handle);
-    if (it == handles_.end() || it->second.kind != kind)
-        throw std::logic_error("closing a handle that is not an open " + kind);
-    handles_.erase(it);
+    if (!handleIs(handle, kind))
+        throw std::logic_error("closing a handle that is not open, or not of its kind");
+    handles_.erase(handle);
 }
 
-std::map<std::string, int> Device::openHandles() const
+std::vector<std::wstring> Device::deletions() const
 {
-    std::map<std::string, int> out;
-    for (auto& h : handles_)
-        ++out[h.second.kind];
-    return out;
-}
-
-// ---- text ------------------------------------------------------------------------
-
-// Windows-1252 bytes 0x80-0x9F; the five bytes it leaves undefined map to the
-// C1 control of the same value, as the platform's conversion does.
-static const wchar_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-std::wstring fromAnsi(const std::string& text)
-{
-    std::wstring out;
-    for (unsigned char c : text)
-        out.push_back(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<wchar_t>(c));
-    return out;
-}
-
-std::string toAnsi(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t c : text) {
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            out.push_back(static_cast<char>(c));
-            continue;
-        }
-        char mapped = '?';
-        for (int i = 0; i < 32; ++i) {
-            if (kCp1252High[i] == c)
-                mapped = static_cast<char>(0x80 + i);
-        }
-        out.push_back(mapped);
+    std::vector<std::wstring> out;
+    for (const event::Delete& d : eventsOf<event::Delete>()) {
+        if (d.done)
+            out.push_back(d.path);
     }
     return out;
 }
 
-std::string narrow(const std::wstring& text)
+bool Device::hungForever() const
 {
-    std::string out;
-    for (wchar_t wc : text) {
-        uint32_t c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
+    for (const event::Wait& w : eventsOf<event::Wait>()) {
+        if (w.hung)
+            return true;
     }
-    return out;
+    return false;
+}
+
+const Window* event::Repaint::child(const std::wstring& className) const
+{
+    for (const Window& w : children) {
+        if (w.className == className)
+            return &w;
+    }
+    return nullptr;
+}
+
+namespace {
+
+std::wstring hex(uintptr_t v)
+{
+    wchar_t buf[32];
+    swprintf(buf, 32, L"%lx", static_cast<unsigned long>(v));
+    return buf;
+}
+
+std::wstring num(uint64_t v)
+{
+    return std::to_wstring(v);
+}
+
+// Overloads for std::visit, one per kind of event.
+template <class... F> struct Overload : F... {
+    using F::operator()...;
+};
+template <class... F> Overload(F...) -> Overload<F...>;
+
+}  // namespace
+
+std::wstring describe(const Event& e)
+{
+    return std::visit(
+        Overload{
+            [](const event::Pause& p) { return L"pause " + num(p.ms) + L"ms"; },
+            [](const event::Start& s) {
+                return L"start " + s.program + L" [" + s.commandLine + L"]";
+            },
+            [](const event::StartFailed& s) { return L"start failed " + s.program; },
+            [](const event::Wait& w) {
+                return std::wstring(w.hung ? L"hang waiting for process " : L"wait ") +
+                       num(w.processId) + (w.hung ? L"" : L" " + num(w.waitedMs) + L"ms");
+            },
+            [](const event::Delete& d) {
+                return std::wstring(d.done ? L"delete " : L"delete failed ") + d.path;
+            },
+            [](const event::InitProgressClass& i) {
+                return L"initProgressClass size=" + num(i.size) + L" classes=0x" + hex(i.classes);
+            },
+            [](const event::CreateDialog& c) {
+                return L"createDialog template=" + num(c.templateId) + L" owner=" + hex(c.owner) +
+                       L" -> " + hex(c.window);
+            },
+            [](const event::ShowWindow& s) {
+                return L"showWindow " + hex(s.window) + L" " + num(s.command);
+            },
+            [](const event::BringToFront& b) { return L"bringToFront " + hex(b.window); },
+            [](const event::Message& m) {
+                return L"message " + hex(m.window) + L" " + num(m.number) + L" " + num(m.first) +
+                       L" " + (m.number == 12 ? m.text : std::to_wstring(m.second));
+            },
+            [](const event::Repaint& r) {
+                return L"repaint " + hex(r.window) + L" flags=0x" + hex(r.flags);
+            },
+            [](const event::DestroyWindow& d) { return L"destroyWindow " + hex(d.window); },
+            [](const event::MessageBox& m) {
+                return L"message box [" + m.caption + L"] " + m.text;
+            },
+            [](const event::OpenKey& k) {
+                return std::wstring(k.done ? L"open key " : L"open key failed ") + k.key +
+                       L" access=0x" + hex(k.access);
+            },
+            [](const event::DeleteKey& k) {
+                return std::wstring(k.done ? L"delete key " : L"delete key failed ") + k.key;
+            },
+            [](const event::Fault& f) {
+                std::string name = opName(f.op);
+                return L"fault " + std::wstring(name.begin(), name.end());
+            },
+        },
+        e.what);
 }
 
 }  // namespace sim

@@ -1,14 +1,15 @@
 // The simulated device: storage, processes, windows, registry, message boxes
 // and a virtual clock behind the DeviceServices operations, with a control
-// interface through which tests and tools set it up, script it and inspect it.
+// interface through which tests and tools set it up, script it and read back
+// the typed record of what the logic did.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "device/DeviceServices.h"
@@ -17,11 +18,31 @@ namespace sim {
 
 // Operations that can be made to fail.
 enum class Op {
-    FindFirst, FindOpen, FindNext, OpenForRead, ReadBytes, DeleteFile,
-    StartProgram, WaitProcess, ExitStatusReadable, OpenProcessById,
-    OwnModulePath, LastTopLevelWindow, WindowBefore, WindowClassName,
-    WindowProcessId, FirstChild, NextSibling, InitProgressClass, CreateDialog,
-    SendMessage, OpenUserKey, QueryValue, DeleteUserKey, AnsiToWide, Allocate,
+    FindFirst,
+    FindOpen,
+    FindNext,
+    OpenForRead,
+    ReadBytes,
+    DeleteFile,
+    StartProgram,
+    WaitProcess,
+    ExitStatusReadable,
+    OpenProcessById,
+    OwnModulePath,
+    LastTopLevelWindow,
+    WindowBefore,
+    WindowClassName,
+    WindowProcessId,
+    FirstChild,
+    NextSibling,
+    InitProgressClass,
+    CreateDialog,
+    SendMessage,
+    OpenUserKey,
+    QueryValue,
+    DeleteUserKey,
+    AnsiToWide,
+    Allocate,
     Count
 };
 const char* opName(Op op);
@@ -30,46 +51,22 @@ constexpr int kOpCount = static_cast<int>(Op::Count);
 // What one run of a registered program does. Its effects on the device are
 // made by the behaviour callback when the program starts.
 struct ProgramRun {
-    uint64_t durationMs = 0;      // virtual time until the process ends
-    bool endsNever = false;       // the process never ends by itself
-    uint32_t exitCode = 0;
+    uint64_t durationMs = 0;  // virtual time until the process ends
+    bool endsNever = false;   // the process never ends by itself
     bool exitStatusReadable = true;
 };
 
 class Device;
 using ProgramBehaviour = std::function<ProgramRun(Device&, const std::wstring& commandLine)>;
 
-struct MessageBoxRecord {
-    uintptr_t owner;  // window id, 0 for none
-    std::wstring text;
-    std::wstring caption;
-    uint32_t style;
-    uint64_t timeMs;
-};
-
-struct StartRecord {
-    std::wstring program;
-    std::wstring commandLine;  // empty with hasCommandLine false: none given
-    bool hasCommandLine;
-    bool keptHandles;
-    uint64_t timeMs;
-};
-
-struct MessageRecord {
-    uintptr_t window;
-    uint32_t message;
-    size_t first;
-    std::wstring text;  // the text of a WM_SETTEXT (12)
-    ptrdiff_t second;
-};
-
 struct FileNode {
-    std::wstring path;     // as created, device form ("\dir\name")
-    std::wstring name;     // last component as created
+    std::wstring path;  // as created, device form ("\dir\name")
+    std::wstring name;  // last component as created
     uint32_t attributes = 0;
     std::string content;
-    uint64_t order = 0;    // creation order: the search order of a directory
-    bool inUse = false;    // held open by another process: cannot be deleted
+    uint64_t order = 0;           // creation order: the search order of a directory
+    bool inUse = false;           // held open by another process: cannot be deleted
+    bool deleteLeavesIt = false;  // a delete reports success, yet the entry stays
 };
 
 struct Window {
@@ -78,15 +75,13 @@ struct Window {
     std::wstring text;
     uint32_t processId = 0;
     uintptr_t parent = 0;
-    int controlId = 0;
-    uint32_t style = 0;
     bool visible = false;
     bool destroyed = false;
     bool classNameReadable = true;  // false: windowClassName fails for it
     // Progress-bar state (messages 1025 and 1026), as last sent.
     uint32_t rangePacked = 0;
     int32_t position = 0;
-    DialogProcedure procedure = nullptr;
+    device::DialogProcedure procedure = nullptr;
 };
 
 // The share of a progress bar that the control draws filled, 0 to 1: the
@@ -100,60 +95,142 @@ struct DialogChild {
     bool classNameReadable = true;
 };
 
-// What a window showed at one synchronous repaint (repaintNow): its state and
-// that of its child windows at that moment.
-struct RepaintRecord {
+// ---- the record of what the logic did -----------------------------------------------
+// One struct per kind of event, in the order they happened; describe() gives
+// the one-line text trace of an event.
+namespace event {
+struct Pause {
+    uint32_t ms;
+};
+struct Start {
+    std::wstring program;
+    std::wstring commandLine;  // empty with hasCommandLine false: none given
+    bool hasCommandLine;
+    bool keptHandles;  // process or thread handle asked for
+    uint32_t processId;
+};
+struct StartFailed {
+    std::wstring program;
+};
+struct Wait {
+    uint32_t processId;
+    uint32_t askedMs;  // device::kWaitForever: no limit
+    uint64_t waitedMs;
+    bool hung;  // no limit on a process that never ends: the device would hang
+};
+struct Delete {
+    std::wstring path;  // as the entry was created
+    bool done;          // false: the entry could not be deleted
+};
+struct InitProgressClass {
+    uint32_t size;
+    uint32_t classes;
+};
+struct CreateDialog {
+    uintptr_t module;
+    int templateId;
+    uintptr_t owner;
+    ptrdiff_t value;
+    uintptr_t window;  // 0: it could not be created
+};
+struct ShowWindow {
+    uintptr_t window;
+    int command;
+};
+struct BringToFront {
+    uintptr_t window;
+};
+struct Message {
+    uintptr_t window;
+    uint32_t number;
+    size_t first;
+    ptrdiff_t second;
+    std::wstring text;  // the text of a WM_SETTEXT (12)
+};
+// A synchronous repaint, with what the window and its children showed then.
+struct Repaint {
     uintptr_t window;
     uint32_t flags;
-    uint64_t timeMs;
     bool visible;
     std::vector<Window> children;  // in child order
     // The first child of a class (exact name), or null.
     const Window* child(const std::wstring& className) const;
-    // Text of the first "static" child; empty without one.
-    std::wstring statusText() const;
 };
+struct DestroyWindow {
+    uintptr_t window;
+};
+struct MessageBox {
+    uintptr_t owner;  // window id, 0 for none
+    std::wstring text;
+    std::wstring caption;
+    uint32_t style;
+};
+struct OpenKey {
+    std::wstring key;
+    uint32_t access;
+    bool done;
+};
+struct DeleteKey {
+    std::wstring key;
+    bool done;
+};
+struct Fault {
+    Op op;
+};
+}  // namespace event
+
+using EventData =
+    std::variant<event::Pause, event::Start, event::StartFailed, event::Wait, event::Delete,
+                 event::InitProgressClass, event::CreateDialog, event::ShowWindow,
+                 event::BringToFront, event::Message, event::Repaint, event::DestroyWindow,
+                 event::MessageBox, event::OpenKey, event::DeleteKey, event::Fault>;
+
+struct Event {
+    uint64_t timeMs;
+    EventData what;
+};
+
+// The event as one line of text: "start \windows\wceload.exe [ /noui ...]".
+std::wstring describe(const Event& e);
 
 struct Process {
     uint32_t id = 0;
     std::wstring program;
     std::wstring commandLine;
-    uint64_t startMs = 0;
     uint64_t endMs = 0;
     bool endsNever = false;
     bool ended = false;
     bool openable = true;
-    uint32_t exitCode = 0;
     bool exitStatusReadable = true;
     std::vector<uintptr_t> windows;
 };
 
-struct RegistryValue {
-    uint32_t type = 1;
-    std::vector<uint8_t> data;
-};
-
 class Device {
 public:
-    // ---- set-up -----------------------------------------------------------------
+    // ---- set-up ---------------------------------------------------------------------
     void reset();
 
     // Creates the directories on the way. Paths are device paths ("\a\b").
     void addDirectory(const std::wstring& path, uint32_t attributes = 0);
-    void addFile(const std::wstring& path, const std::string& content = "", uint32_t attributes = 0);
+    void addFile(const std::wstring& path, const std::string& content = "",
+                 uint32_t attributes = 0);
     bool exists(const std::wstring& path) const;
+    // The entry at a path, or null; change it through the setters below.
     const FileNode* node(const std::wstring& path) const;
-    FileNode* node(const std::wstring& path);
     bool remove(const std::wstring& path);
     void setAttributes(const std::wstring& path, uint32_t attributes);
+    void setContent(const std::wstring& path, const std::string& content);
+    void setInUse(const std::wstring& path, bool inUse);
+    void setDeleteLeavesIt(const std::wstring& path);
     // Bare names of a directory's entries, in search order.
     std::vector<std::wstring> list(const std::wstring& directory) const;
+    // The device's form of a path, as entries are keyed: rooted, letters folded.
+    std::wstring canonical(const std::wstring& path) const;
 
     // Desktop Windows and Wine also match "*.cab" against 8.3 aliases, so
     // "x.cabinet" matches; the device does not.
-    bool desktopAliasMatching = false;
-
-    void setModulePath(const std::wstring& path) { modulePath_ = path; hasModulePath_ = true; }
+    void setDesktopAliasMatching(bool on) { desktopAliasMatching_ = on; }
+    void setModulePath(const std::wstring& path) { modulePath_ = path; }
 
     // Registers a program at a device path; `windowClass` non-empty gives each
     // of its processes a top-level window of that class for its lifetime.
@@ -162,9 +239,12 @@ public:
     // A process already running, with a top-level window of `windowClass`.
     uint32_t spawnProcess(const std::wstring& program, const ProgramRun& run,
                           const std::wstring& windowClass);
-    // A top-level window with no process behind it that can be opened.
+    // A top-level window in front of the others, with no process behind it
+    // unless `processId` names one.
     uintptr_t addTopLevelWindow(const std::wstring& className, uint32_t processId);
-    Process* process(uint32_t id);
+    void setClassNameReadable(uintptr_t window, bool readable);
+    void setProcessOpenable(uint32_t processId, bool openable);
+    const Process* process(uint32_t id) const;
 
     // Registry data is held as on the device, in UTF-16LE units (raw bytes may
     // be of odd length); queryValue hands each unit over as one host wchar_t.
@@ -175,122 +255,170 @@ public:
     void addRegistryKey(const std::wstring& key);
     bool registryKeyExists(const std::wstring& key) const;
 
-    // The next dialog creation fails (window cannot be created).
-    bool dialogCreationFails = false;
     // The controls that dialogs from template 101 get, in child order. By
     // default the launcher's template: a "static" text above a
     // "msctls_progress32" bar. Change it for a template whose text or bar is
     // missing, whose class names cannot be read, or with other controls.
-    std::vector<DialogChild> dialogTemplate = {{L"static"}, {L"msctls_progress32"}};
+    void setDialogTemplate(const std::vector<DialogChild>& children) { template_ = children; }
 
-    // ---- fault injection ------------------------------------------------------------
+    // ---- fault injection ---------------------------------------------------------------
     // The nth call (from 1, counted from now) of `op` fails.
     void failCall(Op op, int nth);
     // Every call of `op` fails from the nth on.
     void failFrom(Op op, int nth);
     // The nth fallible call of any operation fails; 0 turns it off.
-    void failNthOverall(int nth) { overallFailAt_ = nth; overallCalls_ = 0; }
+    void failNthOverall(int nth)
+    {
+        overallFailAt_ = nth;
+        overallCalls_ = 0;
+    }
     int callCount(Op op) const { return callCounts_[static_cast<int>(op)]; }
-    int overallCalls() const { return overallCalls_; }
     bool injectedFault() const { return injectedFaults_ > 0; }
 
-    // ---- inspection -------------------------------------------------------------------
+    // ---- inspection --------------------------------------------------------------------
     uint64_t now() const { return nowMs_; }
-    const std::vector<MessageBoxRecord>& messageBoxes() const { return messageBoxes_; }
-    const std::vector<StartRecord>& starts() const { return starts_; }
-    const std::vector<std::wstring>& deletions() const { return deletions_; }
-    const std::vector<uint64_t>& pauses() const { return pauses_; }
-    // (process id, milliseconds asked, milliseconds waited) of each wait.
-    struct WaitRecord { uint32_t processId; uint32_t askedMs; uint64_t waitedMs; };
-    const std::vector<WaitRecord>& waits() const { return waits_; }
-    const std::vector<MessageRecord>& sentMessages() const { return sent_; }
-    // Every repaintNow, in order, with what the window showed.
-    const std::vector<RepaintRecord>& repaints() const { return repaints_; }
-    // Every visible event in order, one line each, for order assertions and tools.
-    const std::vector<std::wstring>& trace() const { return trace_; }
+    // Everything the logic did, in order.
+    const std::vector<Event>& events() const { return events_; }
+    // The events of one kind, in order.
+    template <typename Kind> std::vector<Kind> eventsOf() const
+    {
+        std::vector<Kind> out;
+        for (const Event& e : events_) {
+            if (const Kind* k = std::get_if<Kind>(&e.what))
+                out.push_back(*k);
+        }
+        return out;
+    }
+    // The paths deleted, in order.
+    std::vector<std::wstring> deletions() const;
     const Window* window(uintptr_t id) const;
+    // Live children of a window, in child order.
+    std::vector<const Window*> children(uintptr_t parent) const;
     std::vector<const Window*> dialogs() const;
-
-    // Open handles by kind ("file", "search", "process", "thread", "key").
-    std::map<std::string, int> openHandles() const;
     int openHandleCount() const { return static_cast<int>(handles_.size()); }
     int outstandingAllocations() const { return static_cast<int>(allocations_.size()); }
     // A wait without limit on a process that never ends: the real device
     // would hang here.
-    bool hungForever() const { return hungForever_; }
+    bool hungForever() const;
 
-    // ---- used by the provider --------------------------------------------------------
+    // ---- the operations, as the provider hands them on ---------------------------------
+    void* allocate(size_t bytes);
+    void release(void* block);
+    bool findFirst(const wchar_t* pattern, device::FoundEntry* entry);
+    device::SearchHandle findOpen(const wchar_t* pattern, device::FoundEntry* entry);
+    bool findNext(device::SearchHandle search, device::FoundEntry* entry);
+    void findClose(device::SearchHandle search);
+    device::FileHandle openForRead(const wchar_t* path);
+    bool readBytes(device::FileHandle file, char* buffer, uint32_t capacity, uint32_t* bytesRead);
+    bool deleteFile(const wchar_t* path);
+    void closeFile(device::FileHandle file);
+    void closeProcess(device::ProcessHandle process);
+    void closeThread(device::ThreadHandle thread);
+    bool startProgram(const wchar_t* program, const wchar_t* commandLine,
+                      device::ProcessHandle* process, device::ThreadHandle* thread);
+    void waitProcess(device::ProcessHandle process, uint32_t milliseconds);
+    bool exitStatusReadable(device::ProcessHandle process);
+    device::ProcessHandle openProcessById(uint32_t processId);
+    void pause(uint32_t milliseconds);
+    bool ownModulePath(wchar_t* buffer, int capacity);
+    device::WindowHandle lastTopLevelWindow();
+    device::WindowHandle windowBefore(device::WindowHandle window);
+    bool windowClassName(device::WindowHandle window, wchar_t* buffer, int capacity);
+    uint32_t windowProcessId(device::WindowHandle window);
+    device::WindowHandle firstChild(device::WindowHandle window);
+    device::WindowHandle nextSibling(device::WindowHandle window);
+    bool initProgressClass(const device::ControlClassRecord* record);
+    device::WindowHandle createDialog(device::ModuleHandle module, int templateId,
+                                      device::WindowHandle owner, device::DialogProcedure procedure,
+                                      ptrdiff_t value);
+    void showWindow(device::WindowHandle window, int command);
+    void bringToFront(device::WindowHandle window);
+    void repaintNow(device::WindowHandle window, uint32_t flags);
+    void destroyWindow(device::WindowHandle window);
+    ptrdiff_t sendMessage(device::WindowHandle window, uint32_t message, size_t first,
+                          ptrdiff_t second);
+    void messageBox(device::WindowHandle owner, const wchar_t* text, const wchar_t* caption,
+                    uint32_t style);
+    device::KeyHandle openUserKey(const wchar_t* subKey, uint32_t access);
+    bool queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* type, void* buffer,
+                    uint32_t* sizeBytes);
+    void closeKey(device::KeyHandle key);
+    bool deleteUserKey(const wchar_t* subKey);
+    bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity);
+
+private:
+    struct RegistryValue {
+        uint32_t type = 1;
+        std::vector<uint8_t> data;
+    };
+    struct Search {
+        std::vector<std::wstring> paths;  // canonical
+        size_t next = 0;
+    };
+    struct OpenFile {
+        std::wstring path;  // canonical
+        size_t offset = 0;
+    };
+    struct Program {
+        ProgramBehaviour behaviour;
+        std::wstring windowClass;
+    };
+    enum class Kind { File, Search, Process, Thread, Key };
+    struct Handle {
+        Kind kind;
+        uint64_t target;  // process id, or an index into the maps below
+    };
+    struct Rule {
+        Op op;
+        int nth;
+        bool persistent;
+    };
+
     bool shouldFail(Op op);
+    void record(EventData what) { events_.push_back(Event{nowMs_, std::move(what)}); }
     void advanceTo(uint64_t timeMs);
-    uintptr_t newHandle(const std::string& kind, uint64_t target);
-    bool handleIs(uintptr_t handle, const std::string& kind, uint64_t* target) const;
-    void releaseHandle(uintptr_t handle, const std::string& kind);
-    void note(const std::wstring& line) { trace_.push_back(line); }
-
-    std::wstring canonical(const std::wstring& path) const;
+    uintptr_t newHandle(Kind kind, uint64_t target);
+    bool handleIs(uintptr_t handle, Kind kind, uint64_t* target = nullptr) const;
+    void releaseHandle(uintptr_t handle, Kind kind);
+    Process* processOf(device::ProcessHandle process);
+    Window* liveWindow(device::WindowHandle window);
+    FileNode* mutableNode(const std::wstring& path);
     std::wstring parentOf(const std::wstring& canonicalPath) const;
-    std::vector<FileNode*> childrenOf(const std::wstring& canonicalDir);
+    std::vector<const FileNode*> childrenOf(const std::wstring& canonicalDir) const;
     bool matches(const std::wstring& pattern, const std::wstring& name) const;
+    std::vector<std::wstring> searchMatches(const wchar_t* pattern) const;
+    uintptr_t createWindow(const std::wstring& className, uint32_t processId, uintptr_t parent);
+    void destroyWindowTree(uintptr_t id);
 
-    std::map<std::wstring, FileNode> files_;  // canonical path → node
+    uint64_t nowMs_ = 0;
+    std::map<std::wstring, FileNode> files_;  // canonical path → entry
     uint64_t nextOrder_ = 1;
-    std::set<std::wstring> openFiles_;        // canonical paths open for reading
-    struct Search { std::vector<std::wstring> names; size_t next = 0; };
+    bool desktopAliasMatching_ = false;
+    std::set<std::wstring> openFiles_;  // canonical paths open for reading
     std::map<uintptr_t, Search> searches_;
-    struct OpenFile { std::wstring path; size_t offset = 0; };
-    std::map<uintptr_t, OpenFile> files_open_;
-
-    struct Program { ProgramBehaviour behaviour; std::wstring windowClass; };
+    std::map<uintptr_t, OpenFile> openFileHandles_;
     std::map<std::wstring, Program> programs_;
     std::map<uint32_t, Process> processes_;
     uint32_t nextProcessId_ = 100;
-
     std::map<uintptr_t, Window> windows_;
     std::vector<uintptr_t> zOrder_;  // top-level windows, first (front) to last
     uintptr_t nextWindowId_ = 0x1000;
-    uintptr_t createWindow(const std::wstring& className, uint32_t processId, uintptr_t parent);
-    void destroyWindowTree(uintptr_t id);
-    void endProcess(Process& p);
-
-    std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry_;  // canonical key → values
+    std::vector<DialogChild> template_ = {{L"static"}, {L"msctls_progress32"}};
+    std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry_;  // canonical key
     std::map<uintptr_t, std::wstring> keyHandles_;
-
     std::wstring modulePath_;
-    bool hasModulePath_ = false;
-
     std::map<void*, size_t> allocations_;
-    std::vector<MessageBoxRecord> messageBoxes_;
-    std::vector<StartRecord> starts_;
-    std::vector<std::wstring> deletions_;
-    std::vector<uint64_t> pauses_;
-    std::vector<WaitRecord> waits_;
-    std::vector<MessageRecord> sent_;
-    std::vector<RepaintRecord> repaints_;
-    std::vector<std::wstring> trace_;
-    bool hungForever_ = false;
-
-private:
-    uint64_t nowMs_ = 0;
-    struct Rule { Op op; int nth; bool persistent; };
+    std::map<uintptr_t, Handle> handles_;
+    uintptr_t nextHandle_ = 0x100;
+    std::vector<Event> events_;
     std::vector<Rule> rules_;
     int callCounts_[kOpCount] = {};
     int overallFailAt_ = 0;
     int overallCalls_ = 0;
     int injectedFaults_ = 0;
-    struct HandleRecord { std::string kind; uint64_t target; };
-    std::map<uintptr_t, HandleRecord> handles_;
-    uintptr_t nextHandle_ = 0x100;
 };
 
 // The one simulated device behind the DeviceServices functions.
-Device& device();
-
-// Windows-1252 text of a wide string (characters it cannot hold become '?').
-std::string toAnsi(const std::wstring& text);
-std::wstring fromAnsi(const std::string& text);
-std::string narrow(const std::wstring& text);  // UTF-8, for printing
-
-// The number behind an opaque handle, as the simulated device keys it.
-inline uintptr_t idOf(const void* handle) { return reinterpret_cast<uintptr_t>(handle); }
+Device& current();
 
 }  // namespace sim

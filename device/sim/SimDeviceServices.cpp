@@ -1,162 +1,96 @@
-// The DeviceServices operations over the simulated device. Each fallible
-// operation first asks the device whether this call is to fail.
+// The DeviceServices operations on the simulated device: each fallible one
+// first asks the device whether this call is to fail, then acts on its state
+// and records what it did. The free functions at the end hand each call on.
 #include <cstdlib>
 #include <cstring>
 
+#include "common/WideText.h"
 #include "device/DeviceServices.h"
+#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 
-using sim::Device;
-using sim::Op;
-using sim::idOf;
+namespace sim {
 
 namespace {
 
-Device& dev()
-{
-    return sim::device();
-}
-
-template <typename T>
-T handleOf(uintptr_t id)
+template <typename T> T handleOf(uintptr_t id)
 {
     return reinterpret_cast<T>(id);
 }
 
-// Bounded copy of a wide string; false when it does not fit.
-bool copyOut(const std::wstring& text, wchar_t* buffer, int capacity)
+uintptr_t idOf(const void* handle)
 {
-    if (capacity <= 0)
-        return false;
-    if (text.size() + 1 > static_cast<size_t>(capacity)) {
-        buffer[0] = 0;
-        return false;
-    }
-    std::copy(text.begin(), text.end(), buffer);
-    buffer[text.size()] = 0;
-    return true;
+    return reinterpret_cast<uintptr_t>(handle);
 }
 
-void fillEntry(const sim::FileNode& n, FoundEntry* entry)
+void fillEntry(const FileNode& n, device::FoundEntry* entry)
 {
     entry->attributes = n.attributes;
     // Names on the device are at most 255 characters; a longer one is cut.
-    size_t length = std::min(n.name.size(), static_cast<size_t>(kMaxEntryName - 1));
-    std::copy(n.name.begin(), n.name.begin() + length, entry->name);
-    entry->name[length] = 0;
-}
-
-// The matches of a pattern in search order, as canonical paths.
-std::vector<std::wstring> searchMatches(const wchar_t* pattern)
-{
-    std::wstring p(pattern);
-    size_t cut = p.find_last_of(L"\\/");
-    std::wstring dir = cut == std::wstring::npos ? std::wstring() : p.substr(0, cut);
-    std::wstring last = cut == std::wstring::npos ? p : p.substr(cut + 1);
-    std::vector<std::wstring> out;
-    if (last.empty())
-        return out;
-    std::wstring cdir = dev().canonical(dir);
-    if (cdir != L"\\") {
-        const sim::FileNode* d = dev().node(dir);
-        if (d == nullptr || (d->attributes & kAttrDirectory) == 0)
-            return out;
-    }
-    for (sim::FileNode* n : dev().childrenOf(cdir)) {
-        if (dev().matches(last, n->name))
-            out.push_back(dev().canonical(n->path));
-    }
-    return out;
-}
-
-sim::Process* processOf(ProcessHandle process)
-{
-    uint64_t target = 0;
-    if (!dev().handleIs(idOf(process), "process", &target))
-        return nullptr;
-    return dev().process(static_cast<uint32_t>(target));
-}
-
-sim::Window* liveWindow(WindowHandle w)
-{
-    auto it = dev().windows_.find(idOf(w));
-    if (it == dev().windows_.end() || it->second.destroyed)
-        return nullptr;
-    return &it->second;
-}
-
-std::wstring hex(uintptr_t v)
-{
-    wchar_t buf[32];
-    swprintf(buf, 32, L"%lx", static_cast<unsigned long>(v));
-    return buf;
+    std::wstring name = n.name.substr(0, device::kMaxPath - 1);
+    vorlund::copyText(entry->name, device::kMaxPath, name.c_str());
 }
 
 }  // namespace
 
 // ---- heap ----------------------------------------------------------------------------
 
-void* allocateMemory(size_t bytes)
+void* Device::allocate(size_t bytes)
 {
-    if (dev().shouldFail(Op::Allocate))
+    if (shouldFail(Op::Allocate))
         return nullptr;
     void* block = std::malloc(bytes == 0 ? 1 : bytes);
     if (block)
-        dev().allocations_[block] = bytes;
+        allocations_[block] = bytes;
     return block;
 }
 
-void releaseMemory(void* block)
+void Device::release(void* block)
 {
     if (block == nullptr)
         return;
-    auto it = dev().allocations_.find(block);
-    if (it == dev().allocations_.end())
+    if (!allocations_.erase(block))
         std::abort();  // releasing a block that was never allocated
-    dev().allocations_.erase(it);
     std::free(block);
 }
 
 // ---- files and searches -----------------------------------------------------------
 
-bool findFirst(const wchar_t* pattern, FoundEntry* entry)
+bool Device::findFirst(const wchar_t* pattern, device::FoundEntry* entry)
 {
-    if (dev().shouldFail(Op::FindFirst))
+    if (shouldFail(Op::FindFirst))
         return false;
     std::vector<std::wstring> found = searchMatches(pattern);
     if (found.empty())
         return false;
-    fillEntry(dev().files_.at(found.front()), entry);
+    fillEntry(files_.at(found.front()), entry);
     return true;
 }
 
-SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
+device::SearchHandle Device::findOpen(const wchar_t* pattern, device::FoundEntry* entry)
 {
-    if (dev().shouldFail(Op::FindOpen))
+    if (shouldFail(Op::FindOpen))
         return nullptr;
     std::vector<std::wstring> found = searchMatches(pattern);
     if (found.empty())
         return nullptr;
-    fillEntry(dev().files_.at(found.front()), entry);
-    uintptr_t h = dev().newHandle("search", 0);
-    Device::Search s;
-    s.names = found;
-    s.next = 1;
-    dev().searches_[h] = s;
-    return handleOf<SearchHandle>(h);
+    fillEntry(files_.at(found.front()), entry);
+    uintptr_t h = newHandle(Kind::Search, 0);
+    searches_[h] = Search{found, 1};
+    return handleOf<device::SearchHandle>(h);
 }
 
-bool findNext(SearchHandle search, FoundEntry* entry)
+bool Device::findNext(device::SearchHandle search, device::FoundEntry* entry)
 {
-    if (!dev().handleIs(idOf(search), "search", nullptr))
+    if (!handleIs(idOf(search), Kind::Search))
         std::abort();
-    if (dev().shouldFail(Op::FindNext))
+    if (shouldFail(Op::FindNext))
         return false;
-    Device::Search& s = dev().searches_[idOf(search)];
+    Search& s = searches_[idOf(search)];
     // Entries deleted since the search began are no longer returned.
-    while (s.next < s.names.size()) {
-        auto it = dev().files_.find(s.names[s.next++]);
-        if (it != dev().files_.end()) {
+    while (s.next < s.paths.size()) {
+        auto it = files_.find(s.paths[s.next++]);
+        if (it != files_.end()) {
             fillEntry(it->second, entry);
             return true;
         }
@@ -164,412 +98,404 @@ bool findNext(SearchHandle search, FoundEntry* entry)
     return false;
 }
 
-void findClose(SearchHandle search)
+void Device::findClose(device::SearchHandle search)
 {
     if (search == nullptr)
         return;
-    dev().releaseHandle(idOf(search), "search");
-    dev().searches_.erase(idOf(search));
+    releaseHandle(idOf(search), Kind::Search);
+    searches_.erase(idOf(search));
 }
 
-FileHandle openForRead(const wchar_t* path)
+device::FileHandle Device::openForRead(const wchar_t* path)
 {
-    if (dev().shouldFail(Op::OpenForRead))
+    if (shouldFail(Op::OpenForRead))
         return nullptr;
-    std::wstring c = dev().canonical(path);
-    auto it = dev().files_.find(c);
-    if (it == dev().files_.end() || (it->second.attributes & kAttrDirectory) != 0)
+    std::wstring c = canonical(path);
+    auto it = files_.find(c);
+    if (it == files_.end() || (it->second.attributes & device::kAttrDirectory) != 0)
         return nullptr;
-    if (dev().openFiles_.count(c) || it->second.inUse)
+    if (openFiles_.count(c) || it->second.inUse)
         return nullptr;  // no sharing
-    dev().openFiles_.insert(c);
-    uintptr_t h = dev().newHandle("file", 0);
-    dev().files_open_[h] = Device::OpenFile{c, 0};
-    return handleOf<FileHandle>(h);
+    openFiles_.insert(c);
+    uintptr_t h = newHandle(Kind::File, 0);
+    openFileHandles_[h] = OpenFile{c, 0};
+    return handleOf<device::FileHandle>(h);
 }
 
-bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead)
+bool Device::readBytes(device::FileHandle file, char* buffer, uint32_t capacity,
+                       uint32_t* bytesRead)
 {
-    if (!dev().handleIs(idOf(file), "file", nullptr))
+    if (!handleIs(idOf(file), Kind::File))
         std::abort();
     *bytesRead = 0;
-    if (dev().shouldFail(Op::ReadBytes))
+    if (shouldFail(Op::ReadBytes))
         return false;
-    Device::OpenFile& f = dev().files_open_[idOf(file)];
-    auto it = dev().files_.find(f.path);
-    if (it == dev().files_.end())
+    OpenFile& f = openFileHandles_[idOf(file)];
+    auto it = files_.find(f.path);
+    if (it == files_.end())
         return false;
     const std::string& content = it->second.content;
-    size_t n = f.offset >= content.size() ? 0 : std::min<size_t>(capacity, content.size() - f.offset);
+    size_t n =
+        f.offset >= content.size() ? 0 : std::min<size_t>(capacity, content.size() - f.offset);
     std::memcpy(buffer, content.data() + f.offset, n);
     f.offset += n;
-    *bytesRead = static_cast<UInt32>(n);
+    *bytesRead = static_cast<uint32_t>(n);
     return true;
 }
 
-bool deleteFile(const wchar_t* path)
+bool Device::deleteFile(const wchar_t* path)
 {
-    if (dev().shouldFail(Op::DeleteFile))
+    if (shouldFail(Op::DeleteFile))
         return false;
-    std::wstring c = dev().canonical(path);
-    auto it = dev().files_.find(c);
-    bool ok = it != dev().files_.end() &&
-              (it->second.attributes & (kAttrDirectory | kAttrReadOnly)) == 0 &&
-              !it->second.inUse && !dev().openFiles_.count(c);
-    if (ok) {
-        dev().deletions_.push_back(it->second.path);
-        dev().note(L"delete " + it->second.path);
-        dev().files_.erase(it);
-    } else {
-        dev().note(L"delete failed " + std::wstring(path));
-    }
+    std::wstring c = canonical(path);
+    auto it = files_.find(c);
+    bool ok = it != files_.end() &&
+              (it->second.attributes & (device::kAttrDirectory | device::kAttrReadOnly)) == 0 &&
+              !it->second.inUse && !openFiles_.count(c);
+    record(event::Delete{ok ? it->second.path : std::wstring(path), ok});
+    if (ok && !it->second.deleteLeavesIt)
+        files_.erase(it);
     return ok;
 }
 
-void closeHandle(FileHandle file)
+void Device::closeFile(device::FileHandle file)
 {
     if (file == nullptr)
         return;
-    dev().releaseHandle(idOf(file), "file");
-    dev().openFiles_.erase(dev().files_open_[idOf(file)].path);
-    dev().files_open_.erase(idOf(file));
+    releaseHandle(idOf(file), Kind::File);
+    openFiles_.erase(openFileHandles_[idOf(file)].path);
+    openFileHandles_.erase(idOf(file));
 }
 
-void closeHandle(ProcessHandle process)
+void Device::closeProcess(device::ProcessHandle process)
 {
     if (process != nullptr)
-        dev().releaseHandle(idOf(process), "process");
+        releaseHandle(idOf(process), Kind::Process);
 }
 
-void closeHandle(ThreadHandle thread)
+void Device::closeThread(device::ThreadHandle thread)
 {
     if (thread != nullptr)
-        dev().releaseHandle(idOf(thread), "thread");
+        releaseHandle(idOf(thread), Kind::Thread);
 }
 
 // ---- processes --------------------------------------------------------------------
 
-bool startProgram(const wchar_t* program, const wchar_t* commandLine,
-                  ProcessHandle* process, ThreadHandle* thread)
+Process* Device::processOf(device::ProcessHandle process)
 {
-    if (dev().shouldFail(Op::StartProgram))
+    uint64_t target = 0;
+    if (!handleIs(idOf(process), Kind::Process, &target))
+        return nullptr;
+    auto it = processes_.find(static_cast<uint32_t>(target));
+    return it == processes_.end() ? nullptr : &it->second;
+}
+
+bool Device::startProgram(const wchar_t* program, const wchar_t* commandLine,
+                          device::ProcessHandle* process, device::ThreadHandle* thread)
+{
+    if (shouldFail(Op::StartProgram))
         return false;
-    sim::StartRecord rec{program, commandLine ? commandLine : L"", commandLine != nullptr,
-                         process != nullptr || thread != nullptr, dev().now()};
-    std::wstring c = dev().canonical(program);
-    auto prog = dev().programs_.find(c);
-    const sim::FileNode* file = dev().node(program);
-    if (prog == dev().programs_.end() || file == nullptr || (file->attributes & kAttrDirectory)) {
-        dev().note(L"start failed " + std::wstring(program));
+    auto prog = programs_.find(canonical(program));
+    const FileNode* file = node(program);
+    if (prog == programs_.end() || file == nullptr || (file->attributes & device::kAttrDirectory)) {
+        record(event::StartFailed{program});
         return false;
     }
-    dev().starts_.push_back(rec);
-    dev().note(L"start " + std::wstring(program) + L" [" + rec.commandLine + L"]");
-    sim::ProgramBehaviour behaviour = prog->second.behaviour;  // may re-register programs
+    std::wstring line = commandLine ? commandLine : L"";
+    // The behaviour may register programs anew: keep copies of what it needs.
+    ProgramBehaviour behaviour = prog->second.behaviour;
     std::wstring windowClass = prog->second.windowClass;
-    sim::ProgramRun run = behaviour ? behaviour(dev(), rec.commandLine) : sim::ProgramRun();
-    uint32_t pid = dev().spawnProcess(program, run, windowClass);
-    dev().process(pid)->commandLine = rec.commandLine;
+    size_t started = events_.size();
+    record(event::Start{program, line, commandLine != nullptr,
+                        process != nullptr || thread != nullptr, 0});
+    ProgramRun run = behaviour ? behaviour(*this, line) : ProgramRun();
+    uint32_t pid = spawnProcess(program, run, windowClass);
+    processes_[pid].commandLine = line;
+    std::get<event::Start>(events_[started].what).processId = pid;
     if (process)
-        *process = handleOf<ProcessHandle>(dev().newHandle("process", pid));
+        *process = handleOf<device::ProcessHandle>(newHandle(Kind::Process, pid));
     if (thread)
-        *thread = handleOf<ThreadHandle>(dev().newHandle("thread", pid));
+        *thread = handleOf<device::ThreadHandle>(newHandle(Kind::Thread, pid));
     return true;
 }
 
-void waitProcess(ProcessHandle process, UInt32 milliseconds)
+void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds)
 {
-    sim::Process* p = processOf(process);
+    Process* p = processOf(process);
     if (p == nullptr)
         std::abort();  // waiting on something that is not an open process handle
     uint32_t pid = p->id;
-    uint64_t start = dev().now();
-    if (dev().shouldFail(Op::WaitProcess)) {
-        dev().waits_.push_back({pid, milliseconds, 0});
+    uint64_t start = nowMs_;
+    if (shouldFail(Op::WaitProcess)) {
+        record(event::Wait{pid, milliseconds, 0, false});
         return;
     }
+    bool hung = false;
     if (!p->ended) {
-        if (milliseconds == kWaitForever && p->endsNever) {
-            // The device would hang here; the simulation notes it and goes on.
-            dev().hungForever_ = true;
-            dev().note(L"hang waiting for process " + std::to_wstring(pid));
+        if (milliseconds == device::kWaitForever && p->endsNever) {
+            hung = true;  // the device would hang here; the simulation goes on
         } else {
-            uint64_t limit = milliseconds == kWaitForever ? UINT64_MAX : start + milliseconds;
-            uint64_t until = p->endsNever ? limit : std::min<uint64_t>(p->endMs, limit);
-            dev().advanceTo(until);
+            uint64_t limit =
+                milliseconds == device::kWaitForever ? UINT64_MAX : start + milliseconds;
+            advanceTo(p->endsNever ? limit : std::min<uint64_t>(p->endMs, limit));
         }
     }
-    dev().waits_.push_back({pid, milliseconds, dev().now() - start});
-    dev().note(L"wait " + std::to_wstring(pid) + L" " + std::to_wstring(dev().now() - start) + L"ms");
+    events_.push_back(Event{start, event::Wait{pid, milliseconds, nowMs_ - start, hung}});
 }
 
-bool exitStatusReadable(ProcessHandle process)
+bool Device::exitStatusReadable(device::ProcessHandle process)
 {
-    sim::Process* p = processOf(process);
+    Process* p = processOf(process);
     if (p == nullptr)
         std::abort();
-    if (dev().shouldFail(Op::ExitStatusReadable))
+    if (shouldFail(Op::ExitStatusReadable))
         return false;
     return p->exitStatusReadable;
 }
 
-ProcessHandle openProcessById(UInt32 processId)
+device::ProcessHandle Device::openProcessById(uint32_t processId)
 {
-    if (dev().shouldFail(Op::OpenProcessById))
+    if (shouldFail(Op::OpenProcessById))
         return nullptr;
-    sim::Process* p = dev().process(processId);
-    if (p == nullptr || p->ended || !p->openable)
+    auto it = processes_.find(processId);
+    if (it == processes_.end() || it->second.ended || !it->second.openable)
         return nullptr;
-    return handleOf<ProcessHandle>(dev().newHandle("process", processId));
+    return handleOf<device::ProcessHandle>(newHandle(Kind::Process, processId));
 }
 
-void pause(UInt32 milliseconds)
+void Device::pause(uint32_t milliseconds)
 {
-    dev().pauses_.push_back(milliseconds);
-    dev().note(L"pause " + std::to_wstring(milliseconds) + L"ms");
-    dev().advanceTo(dev().now() + milliseconds);
+    record(event::Pause{milliseconds});
+    advanceTo(nowMs_ + milliseconds);
 }
 
-bool ownModulePath(wchar_t* buffer, int capacity)
+bool Device::ownModulePath(wchar_t* buffer, int capacity)
 {
-    if (dev().shouldFail(Op::OwnModulePath) || !dev().hasModulePath_)
+    if (shouldFail(Op::OwnModulePath) || modulePath_.empty())
         return false;
-    return copyOut(dev().modulePath_, buffer, capacity);
+    return vorlund::copyText(buffer, capacity, modulePath_.c_str());
 }
 
 // ---- windows ----------------------------------------------------------------------
 
-WindowHandle lastTopLevelWindow()
+Window* Device::liveWindow(device::WindowHandle window)
 {
-    if (dev().shouldFail(Op::LastTopLevelWindow) || dev().zOrder_.empty())
+    auto it = windows_.find(idOf(window));
+    if (it == windows_.end() || it->second.destroyed)
         return nullptr;
-    return handleOf<WindowHandle>(dev().zOrder_.back());
+    return &it->second;
 }
 
-WindowHandle windowBefore(WindowHandle window)
+device::WindowHandle Device::lastTopLevelWindow()
 {
-    if (dev().shouldFail(Op::WindowBefore))
+    if (shouldFail(Op::LastTopLevelWindow) || zOrder_.empty())
         return nullptr;
-    // A window that closed meanwhile has no place in the Z-order: the walk ends.
-    auto& z = dev().zOrder_;
-    auto it = std::find(z.begin(), z.end(), idOf(window));
-    if (it == z.end() || it == z.begin())
-        return nullptr;
-    return handleOf<WindowHandle>(*(it - 1));
+    return handleOf<device::WindowHandle>(zOrder_.back());
 }
 
-bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
+device::WindowHandle Device::windowBefore(device::WindowHandle window)
 {
-    if (dev().shouldFail(Op::WindowClassName))
+    if (shouldFail(Op::WindowBefore))
+        return nullptr;
+    // A window that closed meanwhile has no place in the Z-order: none.
+    auto it = std::find(zOrder_.begin(), zOrder_.end(), idOf(window));
+    if (it == zOrder_.end() || it == zOrder_.begin())
+        return nullptr;
+    return handleOf<device::WindowHandle>(*(it - 1));
+}
+
+bool Device::windowClassName(device::WindowHandle window, wchar_t* buffer, int capacity)
+{
+    if (shouldFail(Op::WindowClassName))
         return false;
-    sim::Window* w = liveWindow(window);
+    Window* w = liveWindow(window);
     if (w == nullptr || !w->classNameReadable)
         return false;
-    return copyOut(w->className, buffer, std::min(capacity, static_cast<int>(kMaxPath)));
+    return vorlund::copyText(buffer, std::min(capacity, device::kMaxPath), w->className.c_str());
 }
 
-UInt32 windowProcessId(WindowHandle window)
+uint32_t Device::windowProcessId(device::WindowHandle window)
 {
-    if (dev().shouldFail(Op::WindowProcessId))
+    if (shouldFail(Op::WindowProcessId))
         return 0;
-    sim::Window* w = liveWindow(window);
+    Window* w = liveWindow(window);
     return w ? w->processId : 0;
 }
 
-WindowHandle firstChild(WindowHandle window)
+device::WindowHandle Device::firstChild(device::WindowHandle window)
 {
-    if (dev().shouldFail(Op::FirstChild))
+    if (shouldFail(Op::FirstChild))
         return nullptr;
-    for (auto& w : dev().windows_) {
-        if (w.second.parent == idOf(window) && !w.second.destroyed)
-            return handleOf<WindowHandle>(w.first);
-    }
-    return nullptr;
+    std::vector<const Window*> all = children(idOf(window));
+    return all.empty() ? nullptr : handleOf<device::WindowHandle>(all.front()->id);
 }
 
-WindowHandle nextSibling(WindowHandle window)
+device::WindowHandle Device::nextSibling(device::WindowHandle window)
 {
-    if (dev().shouldFail(Op::NextSibling))
+    if (shouldFail(Op::NextSibling))
         return nullptr;
-    sim::Window* me = liveWindow(window);
+    Window* me = liveWindow(window);
     if (me == nullptr)
         return nullptr;
-    auto it = dev().windows_.upper_bound(me->id);
-    for (; it != dev().windows_.end(); ++it) {
+    for (auto it = windows_.upper_bound(me->id); it != windows_.end(); ++it) {
         if (it->second.parent == me->parent && !it->second.destroyed)
-            return handleOf<WindowHandle>(it->first);
+            return handleOf<device::WindowHandle>(it->first);
     }
     return nullptr;
 }
 
-bool initProgressClass(const ControlClassRecord* record)
+bool Device::initProgressClass(const device::ControlClassRecord* record)
 {
-    dev().note(L"initProgressClass size=" + std::to_wstring(record->size) +
-               L" classes=0x" + hex(record->classes));
-    return !dev().shouldFail(Op::InitProgressClass);
+    this->record(event::InitProgressClass{record->size, record->classes});
+    return !shouldFail(Op::InitProgressClass);
 }
 
-WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner,
-                          DialogProcedure procedure, ptrdiff_t value)
+device::WindowHandle Device::createDialog(device::ModuleHandle module, int templateId,
+                                          device::WindowHandle owner,
+                                          device::DialogProcedure procedure, ptrdiff_t value)
 {
-    dev().note(L"createDialog module=" + hex(idOf(module)) + L" template=" +
-               std::to_wstring(templateId) + L" owner=" + hex(idOf(owner)) +
-               L" value=" + std::to_wstring(value));
-    if (dev().shouldFail(Op::CreateDialog) || dev().dialogCreationFails || templateId != 101)
+    event::CreateDialog made{idOf(module), templateId, idOf(owner), value, 0};
+    if (shouldFail(Op::CreateDialog) || templateId != 101) {
+        record(made);
         return nullptr;
+    }
     // The launcher's template 101 (by default a status line above a progress
-    // bar; see Device::dialogTemplate).
-    uintptr_t id = dev().createWindow(L"#32770", 1, 0);
-    sim::Window& w = dev().windows_[id];
-    w.text = L"Brannoch Software";
-    w.style = 0x90C00A40;
-    w.visible = true;
-    w.procedure = procedure;
-    for (const sim::DialogChild& c : dev().dialogTemplate) {
-        uintptr_t child = dev().createWindow(c.className, 1, id);
-        sim::Window& cw = dev().windows_[child];
+    // bar; see setDialogTemplate).
+    uintptr_t id = createWindow(L"#32770", 1, 0);
+    windows_[id].text = L"Brannoch Software";
+    windows_[id].visible = true;
+    windows_[id].procedure = procedure;
+    for (const DialogChild& c : template_) {
+        Window& cw = windows_[createWindow(c.className, 1, id)];
         cw.classNameReadable = c.classNameReadable;
         cw.visible = true;
-        if (c.className == L"static") {
-            cw.controlId = -1;
-            cw.style = 0x50020001;
-        } else if (c.className == L"msctls_progress32") {
-            cw.controlId = 1002;
-            cw.style = 0x50800001;
+        if (c.className == L"msctls_progress32")
             cw.rangePacked = 100u << 16;  // a new bar's range: 0 to 100
-        }
     }
+    made.window = id;
+    record(made);
     if (procedure) {
         // A template with its own font gets WM_SETFONT before WM_INITDIALOG.
-        procedure(handleOf<WindowHandle>(id), 0x30, 0, 0);
-        procedure(handleOf<WindowHandle>(id), 0x110, 0, value);
+        procedure(handleOf<device::WindowHandle>(id), 0x30, 0, 0);
+        procedure(handleOf<device::WindowHandle>(id), 0x110, 0, value);
     }
-    return handleOf<WindowHandle>(id);
+    return handleOf<device::WindowHandle>(id);
 }
 
-void showWindow(WindowHandle window, int command)
+void Device::showWindow(device::WindowHandle window, int command)
 {
-    dev().note(L"showWindow " + hex(idOf(window)) + L" " + std::to_wstring(command));
-    if (sim::Window* w = liveWindow(window))
+    record(event::ShowWindow{idOf(window), command});
+    if (Window* w = liveWindow(window))
         w->visible = command != 0;
 }
 
-void bringToFront(WindowHandle window)
+void Device::bringToFront(device::WindowHandle window)
 {
-    dev().note(L"bringToFront " + hex(idOf(window)));
-    auto& z = dev().zOrder_;
-    auto it = std::find(z.begin(), z.end(), idOf(window));
-    if (it != z.end()) {
-        z.erase(it);
-        z.insert(z.begin(), idOf(window));
+    record(event::BringToFront{idOf(window)});
+    auto it = std::find(zOrder_.begin(), zOrder_.end(), idOf(window));
+    if (it != zOrder_.end()) {
+        zOrder_.erase(it);
+        zOrder_.insert(zOrder_.begin(), idOf(window));
     }
 }
 
-void repaintNow(WindowHandle window, UInt32 flags)
+void Device::repaintNow(device::WindowHandle window, uint32_t flags)
 {
-    dev().note(L"repaint " + hex(idOf(window)) + L" flags=0x" + hex(flags));
-    sim::Window* w = liveWindow(window);
-    sim::RepaintRecord rec{idOf(window), flags, dev().now(), w != nullptr && w->visible, {}};
-    for (auto& c : dev().windows_) {
-        if (w != nullptr && c.second.parent == w->id && !c.second.destroyed)
-            rec.children.push_back(c.second);
+    Window* w = liveWindow(window);
+    event::Repaint r{idOf(window), flags, w != nullptr && w->visible, {}};
+    if (w != nullptr) {
+        for (const Window* c : children(w->id))
+            r.children.push_back(*c);
     }
-    dev().repaints_.push_back(rec);
+    record(r);
     // Painting now sends WM_PAINT through the dialog's procedure.
     if (w != nullptr && w->procedure != nullptr)
         w->procedure(window, 0x0F, 0, 0);
 }
 
-void destroyWindow(WindowHandle window)
+void Device::destroyWindow(device::WindowHandle window)
 {
-    dev().note(L"destroyWindow " + hex(idOf(window)));
-    dev().destroyWindowTree(idOf(window));
+    record(event::DestroyWindow{idOf(window)});
+    destroyWindowTree(idOf(window));
 }
 
-ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second)
+ptrdiff_t Device::sendMessage(device::WindowHandle window, uint32_t message, size_t first,
+                              ptrdiff_t second)
 {
-    if (dev().shouldFail(Op::SendMessage))
+    if (shouldFail(Op::SendMessage))
         return 0;
-    sim::MessageRecord rec{idOf(window), message, first, L"", second};
-    sim::Window* w = liveWindow(window);
+    event::Message m{idOf(window), message, first, second, L""};
+    Window* w = liveWindow(window);
     if (message == 12 && second != 0) {
-        rec.text = reinterpret_cast<const wchar_t*>(second);
+        m.text = reinterpret_cast<const wchar_t*>(second);
         if (w)
-            w->text = rec.text;
+            w->text = m.text;
     } else if (message == 1025 && w) {
         w->rangePacked = static_cast<uint32_t>(second);
     } else if (message == 1026 && w) {
         w->position = static_cast<int32_t>(first);
     }
-    dev().sent_.push_back(rec);
-    dev().note(L"message " + hex(idOf(window)) + L" " + std::to_wstring(message) + L" " +
-               std::to_wstring(first) + L" " + (message == 12 ? rec.text : std::to_wstring(second)));
+    record(m);
     return 0;
 }
 
-void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style)
+void Device::messageBox(device::WindowHandle owner, const wchar_t* text, const wchar_t* caption,
+                        uint32_t style)
 {
-    dev().messageBoxes_.push_back({idOf(owner), text, caption, style, dev().now()});
-    dev().note(L"message box [" + std::wstring(caption) + L"] " + text);
+    record(event::MessageBox{idOf(owner), text, caption, style});
 }
 
 // ---- registry ---------------------------------------------------------------------
 
-KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
+device::KeyHandle Device::openUserKey(const wchar_t* subKey, uint32_t access)
 {
-    if (dev().shouldFail(Op::OpenUserKey))
+    if (shouldFail(Op::OpenUserKey))
         return nullptr;
-    std::wstring c = dev().canonical(subKey);
-    if (!dev().registry_.count(c))
+    std::wstring c = canonical(subKey);
+    bool found = registry_.count(c) != 0;
+    record(event::OpenKey{subKey, access, found});
+    if (!found)
         return nullptr;
-    dev().note(L"open key " + std::wstring(subKey) + L" access=0x" + hex(access));
-    uintptr_t h = dev().newHandle("key", 0);
-    dev().keyHandles_[h] = c;
-    return handleOf<KeyHandle>(h);
+    uintptr_t h = newHandle(Kind::Key, 0);
+    keyHandles_[h] = c;
+    return handleOf<device::KeyHandle>(h);
 }
 
-// Registry data in 16-bit little-endian units, re-laid as host wide characters.
-static std::vector<uint8_t> hostWideBytes(const std::vector<uint8_t>& deviceData)
+bool Device::queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* type, void* buffer,
+                        uint32_t* sizeBytes)
 {
-    std::vector<uint8_t> out;
-    size_t units = deviceData.size() / 2;
-    out.reserve(units * sizeof(wchar_t) + deviceData.size() % 2);
-    for (size_t i = 0; i < units; ++i) {
-        wchar_t c = static_cast<wchar_t>(deviceData[2 * i] | (deviceData[2 * i + 1] << 8));
-        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&c);
-        out.insert(out.end(), bytes, bytes + sizeof(wchar_t));
-    }
-    if (deviceData.size() % 2)
-        out.push_back(deviceData.back());
-    return out;
-}
-
-bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
-{
-    if (!dev().handleIs(idOf(key), "key", nullptr))
+    if (!handleIs(idOf(key), Kind::Key))
         std::abort();
-    if (dev().shouldFail(Op::QueryValue))
+    if (shouldFail(Op::QueryValue))
         return false;
-    auto k = dev().registry_.find(dev().keyHandles_[idOf(key)]);
-    if (k == dev().registry_.end())
+    auto k = registry_.find(keyHandles_[idOf(key)]);
+    if (k == registry_.end())
         return false;
-    auto v = k->second.find(dev().canonical(name));
+    auto v = k->second.find(canonical(name));
     if (v == k->second.end())
         return false;
-    // The data is stored as the device holds it, in 16-bit units; the logic
-    // reads it as wide characters, which are 32 bits on the host. Each unit
-    // becomes one host wide character and sizes count host bytes, so that
-    // size / sizeof(wchar_t) is the character count on both. An odd last byte
-    // stays one byte, so odd sizes reach the logic as they would on the device.
-    std::vector<uint8_t> hostData = hostWideBytes(v->second.data);
-    UInt32 size = static_cast<UInt32>(hostData.size());
+    // The data is held in 16-bit units, as on the device; the logic reads it
+    // as wide characters, which are 32 bits on the host. Each unit becomes one
+    // host wide character and sizes count host bytes, so that size /
+    // sizeof(wchar_t) is the character count on both. An odd last byte stays
+    // one byte, so odd sizes reach the logic as they would on the device.
+    const std::vector<uint8_t>& data = v->second.data;
+    std::vector<uint8_t> host;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        wchar_t c = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&c);
+        host.insert(host.end(), bytes, bytes + sizeof(wchar_t));
+    }
+    if (data.size() % 2)
+        host.push_back(data.back());
+    uint32_t size = static_cast<uint32_t>(host.size());
     if (buffer != nullptr) {
         if (*sizeBytes < size) {
             *sizeBytes = size;
             return false;  // the buffer is too small
         }
         if (size)
-            std::memcpy(buffer, hostData.data(), size);
+            std::memcpy(buffer, host.data(), size);
     }
     *sizeBytes = size;
     if (type)
@@ -577,45 +503,202 @@ bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, 
     return true;
 }
 
-void closeKey(KeyHandle key)
+void Device::closeKey(device::KeyHandle key)
 {
     if (key == nullptr)
         return;
-    dev().releaseHandle(idOf(key), "key");
-    dev().keyHandles_.erase(idOf(key));
+    releaseHandle(idOf(key), Kind::Key);
+    keyHandles_.erase(idOf(key));
 }
 
-bool deleteUserKey(const wchar_t* subKey)
+bool Device::deleteUserKey(const wchar_t* subKey)
 {
-    if (dev().shouldFail(Op::DeleteUserKey))
+    if (shouldFail(Op::DeleteUserKey))
         return false;
-    std::wstring c = dev().canonical(subKey);
+    std::wstring c = canonical(subKey);
     bool found = false;
-    for (auto it = dev().registry_.begin(); it != dev().registry_.end();) {
+    for (auto it = registry_.begin(); it != registry_.end();) {
         if (it->first == c || it->first.rfind(c + L"\\", 0) == 0) {
-            it = dev().registry_.erase(it);
+            it = registry_.erase(it);
             found = true;
         } else {
             ++it;
         }
     }
-    dev().note(std::wstring(found ? L"delete key " : L"delete key failed ") + subKey);
+    record(event::DeleteKey{subKey, found});
     return found;
 }
 
 // ---- text -------------------------------------------------------------------------
 
-bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
+bool Device::ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
 {
     if (capacity <= 0)
         return false;
     wide[0] = 0;
-    if (dev().shouldFail(Op::AnsiToWide))
+    if (shouldFail(Op::AnsiToWide) || sourceBytes > capacity)
         return false;
-    if (sourceBytes > capacity)
-        return false;
-    std::wstring w = sim::fromAnsi(std::string(source, source + sourceBytes));
+    std::wstring w = fromAnsi(std::string(source, source + sourceBytes));
     std::copy(w.begin(), w.end(), wide);
     wide[capacity - 1] = 0;
     return true;
 }
+
+}  // namespace sim
+
+// ---- the DeviceServices functions: each hands its call to the device --------------------
+
+namespace device {
+
+void* allocateMemory(size_t bytes)
+{
+    return sim::current().allocate(bytes);
+}
+void releaseMemory(void* block)
+{
+    sim::current().release(block);
+}
+bool findFirst(const wchar_t* pattern, FoundEntry* entry)
+{
+    return sim::current().findFirst(pattern, entry);
+}
+SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
+{
+    return sim::current().findOpen(pattern, entry);
+}
+bool findNext(SearchHandle search, FoundEntry* entry)
+{
+    return sim::current().findNext(search, entry);
+}
+void findClose(SearchHandle search)
+{
+    sim::current().findClose(search);
+}
+FileHandle openForRead(const wchar_t* path)
+{
+    return sim::current().openForRead(path);
+}
+bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead)
+{
+    return sim::current().readBytes(file, buffer, capacity, bytesRead);
+}
+bool deleteFile(const wchar_t* path)
+{
+    return sim::current().deleteFile(path);
+}
+void closeHandle(FileHandle file)
+{
+    sim::current().closeFile(file);
+}
+void closeHandle(ProcessHandle process)
+{
+    sim::current().closeProcess(process);
+}
+void closeHandle(ThreadHandle thread)
+{
+    sim::current().closeThread(thread);
+}
+bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
+                  ThreadHandle* thread)
+{
+    return sim::current().startProgram(program, commandLine, process, thread);
+}
+void waitProcess(ProcessHandle process, UInt32 milliseconds)
+{
+    sim::current().waitProcess(process, milliseconds);
+}
+bool exitStatusReadable(ProcessHandle process)
+{
+    return sim::current().exitStatusReadable(process);
+}
+ProcessHandle openProcessById(UInt32 processId)
+{
+    return sim::current().openProcessById(processId);
+}
+void pause(UInt32 milliseconds)
+{
+    sim::current().pause(milliseconds);
+}
+bool ownModulePath(wchar_t* buffer, int capacity)
+{
+    return sim::current().ownModulePath(buffer, capacity);
+}
+WindowHandle lastTopLevelWindow()
+{
+    return sim::current().lastTopLevelWindow();
+}
+WindowHandle windowBefore(WindowHandle window)
+{
+    return sim::current().windowBefore(window);
+}
+bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
+{
+    return sim::current().windowClassName(window, buffer, capacity);
+}
+UInt32 windowProcessId(WindowHandle window)
+{
+    return sim::current().windowProcessId(window);
+}
+WindowHandle firstChild(WindowHandle window)
+{
+    return sim::current().firstChild(window);
+}
+WindowHandle nextSibling(WindowHandle window)
+{
+    return sim::current().nextSibling(window);
+}
+bool initProgressClass(const ControlClassRecord* record)
+{
+    return sim::current().initProgressClass(record);
+}
+WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner,
+                          DialogProcedure procedure, ptrdiff_t value)
+{
+    return sim::current().createDialog(module, templateId, owner, procedure, value);
+}
+void showWindow(WindowHandle window, int command)
+{
+    sim::current().showWindow(window, command);
+}
+void bringToFront(WindowHandle window)
+{
+    sim::current().bringToFront(window);
+}
+void repaintNow(WindowHandle window, UInt32 flags)
+{
+    sim::current().repaintNow(window, flags);
+}
+void destroyWindow(WindowHandle window)
+{
+    sim::current().destroyWindow(window);
+}
+ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second)
+{
+    return sim::current().sendMessage(window, message, first, second);
+}
+void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style)
+{
+    sim::current().messageBox(owner, text, caption, style);
+}
+KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
+{
+    return sim::current().openUserKey(subKey, access);
+}
+bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
+{
+    return sim::current().queryValue(key, name, type, buffer, sizeBytes);
+}
+void closeKey(KeyHandle key)
+{
+    sim::current().closeKey(key);
+}
+bool deleteUserKey(const wchar_t* subKey)
+{
+    return sim::current().deleteUserKey(subKey);
+}
+bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
+{
+    return sim::current().ansiToWide(source, sourceBytes, wide, capacity);
+}
+
+}  // namespace device

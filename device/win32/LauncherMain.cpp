@@ -18,5 +18,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 #endif
 {
     // The launcher takes no arguments: only the module handle is handed on.
-    return runLauncher(reinterpret_cast<ModuleHandle>(instance));
+    return vorlund::runLauncher(reinterpret_cast<device::ModuleHandle>(instance));
 }

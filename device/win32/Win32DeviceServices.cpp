@@ -13,15 +13,15 @@
 #define _UNICODE
 #endif
 #include <windows.h>
+// commctrl.h needs the types of windows.h.
 #include <commctrl.h>
 
+#include "common/WideText.h"
 #include "device/DeviceServices.h"
 
-namespace {
+namespace device {
 
-// A command line handed to CreateProcess must be writable on the desktop, so
-// it is copied into a local buffer of this many wide characters.
-const int kCommandLineCapacity = 1024;
+namespace {
 
 // More top-level windows than a device ever has: the search for the end of the
 // Z-order gives up there rather than follow a list that keeps changing.
@@ -35,52 +35,31 @@ const int kKeyTreeDepthLimit = 32;
 #endif
 
 // Handles of the opaque types of DeviceServices.h and back.
-template <typename Opaque>
-Opaque toOpaque(HANDLE handle) {
+template <typename Opaque> Opaque toOpaque(HANDLE handle)
+{
     return reinterpret_cast<Opaque>(handle);
 }
 
-HANDLE fromOpaque(void* opaque) {
+HANDLE fromOpaque(void* opaque)
+{
     return reinterpret_cast<HANDLE>(opaque);
 }
 
-HWND toHwnd(WindowHandle window) {
+HWND toHwnd(WindowHandle window)
+{
     return reinterpret_cast<HWND>(window);
 }
 
-WindowHandle fromHwnd(HWND hwnd) {
+WindowHandle fromHwnd(HWND hwnd)
+{
     return reinterpret_cast<WindowHandle>(hwnd);
 }
 
-// Copies the terminated `source` into target[capacity]. False, with an empty
-// target, when it does not fit.
-bool copyBounded(wchar_t* target, int capacity, const wchar_t* source) {
-    if (target == NULL || capacity <= 0) {
-        return false;
-    }
-    int index = 0;
-    while (source[index] != L'\0') {
-        if (index + 1 >= capacity) {
-            target[0] = L'\0';
-            return false;
-        }
-        target[index] = source[index];
-        ++index;
-    }
-    target[index] = L'\0';
-    return true;
-}
-
-void fillEntry(const WIN32_FIND_DATAW& data, FoundEntry* entry) {
+void fillEntry(const WIN32_FIND_DATAW& data, FoundEntry* entry)
+{
     entry->attributes = static_cast<UInt32>(data.dwFileAttributes);
-    // cFileName and entry->name have the same capacity; a longer name from an
-    // odd file system is cut, never overrun.
-    int index = 0;
-    while (index + 1 < kMaxEntryName && index + 1 < MAX_PATH && data.cFileName[index] != L'\0') {
-        entry->name[index] = data.cFileName[index];
-        ++index;
-    }
-    entry->name[index] = L'\0';
+    // cFileName has the capacity of entry->name (MAX_PATH), so it always fits.
+    vorlund::copyText(entry->name, kMaxPath, data.cFileName);
 }
 
 // The dialog procedure of the logic. DialogProcedure is not a DLGPROC, so the
@@ -94,7 +73,8 @@ typedef BOOL DialogResult;  // CE declares DLGPROC as returning BOOL.
 typedef INT_PTR DialogResult;
 #endif
 
-DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LPARAM second) {
+DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LPARAM second)
+{
     if (gDialogProcedure == NULL) {
         return 0;
     }
@@ -106,7 +86,8 @@ DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LP
 #ifndef _WIN32_WCE
 // The desktop RegDeleteKey refuses a key that has subkeys (CE's deletes the
 // whole tree), so the tree is taken down from its leaves here.
-bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth) {
+bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
+{
     if (depth > kKeyTreeDepthLimit) {
         return false;
     }
@@ -142,11 +123,13 @@ bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth) {
 
 // ---- Heap -----------------------------------------------------------------
 
-void* allocateMemory(size_t bytes) {
+void* allocateMemory(size_t bytes)
+{
     return reinterpret_cast<void*>(LocalAlloc(LMEM_FIXED, bytes));
 }
 
-void releaseMemory(void* block) {
+void releaseMemory(void* block)
+{
     if (block != NULL) {
         LocalFree(reinterpret_cast<HLOCAL>(block));
     }
@@ -154,7 +137,8 @@ void releaseMemory(void* block) {
 
 // ---- Files and searches -----------------------------------------------------
 
-bool findFirst(const wchar_t* pattern, FoundEntry* entry) {
+bool findFirst(const wchar_t* pattern, FoundEntry* entry)
+{
     SearchHandle search = findOpen(pattern, entry);
     if (search == NULL) {
         return false;
@@ -163,7 +147,8 @@ bool findFirst(const wchar_t* pattern, FoundEntry* entry) {
     return true;
 }
 
-SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry) {
+SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
+{
     if (pattern == NULL || entry == NULL) {
         return NULL;
     }
@@ -176,7 +161,8 @@ SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry) {
     return toOpaque<SearchHandle>(search);
 }
 
-bool findNext(SearchHandle search, FoundEntry* entry) {
+bool findNext(SearchHandle search, FoundEntry* entry)
+{
     if (search == NULL || entry == NULL) {
         return false;
     }
@@ -188,24 +174,28 @@ bool findNext(SearchHandle search, FoundEntry* entry) {
     return true;
 }
 
-void findClose(SearchHandle search) {
+void findClose(SearchHandle search)
+{
     if (search != NULL) {
         FindClose(fromOpaque(search));
     }
 }
 
-FileHandle openForRead(const wchar_t* path) {
+FileHandle openForRead(const wchar_t* path)
+{
     if (path == NULL) {
         return NULL;
     }
-    HANDLE file = CreateFileW(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return NULL;
     }
     return toOpaque<FileHandle>(file);
 }
 
-bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead) {
+bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead)
+{
     if (bytesRead != NULL) {
         *bytesRead = 0;
     }
@@ -223,23 +213,27 @@ bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead
     return true;
 }
 
-bool deleteFile(const wchar_t* path) {
+bool deleteFile(const wchar_t* path)
+{
     return path != NULL && DeleteFileW(path) != 0;
 }
 
-void closeHandle(FileHandle file) {
+void closeHandle(FileHandle file)
+{
     if (file != NULL) {
         CloseHandle(fromOpaque(file));
     }
 }
 
-void closeHandle(ProcessHandle process) {
+void closeHandle(ProcessHandle process)
+{
     if (process != NULL) {
         CloseHandle(fromOpaque(process));
     }
 }
 
-void closeHandle(ThreadHandle thread) {
+void closeHandle(ThreadHandle thread)
+{
     if (thread != NULL) {
         CloseHandle(fromOpaque(thread));
     }
@@ -248,7 +242,8 @@ void closeHandle(ThreadHandle thread) {
 // ---- Processes ----------------------------------------------------------------
 
 bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
-                  ThreadHandle* thread) {
+                  ThreadHandle* thread)
+{
     if (process != NULL) {
         *process = NULL;
     }
@@ -258,10 +253,12 @@ bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHan
     if (program == NULL) {
         return false;
     }
-    wchar_t line[kCommandLineCapacity];
+    // A command line handed to CreateProcess must be writable on the
+    // desktop, so it is copied into a local buffer.
+    wchar_t line[kMaxLongPath];
     wchar_t* linePointer = NULL;
     if (commandLine != NULL) {
-        if (!copyBounded(line, kCommandLineCapacity, commandLine)) {
+        if (!vorlund::copyText(line, kMaxLongPath, commandLine)) {
             return false;
         }
         linePointer = line;
@@ -274,7 +271,8 @@ bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHan
 #ifdef _WIN32_WCE
     // CE takes no security attributes, inheritance, environment, current
     // directory or startup information.
-    BOOL started = CreateProcessW(program, linePointer, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &info);
+    BOOL started =
+        CreateProcessW(program, linePointer, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &info);
 #else
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
@@ -298,13 +296,15 @@ bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHan
     return true;
 }
 
-void waitProcess(ProcessHandle process, UInt32 milliseconds) {
+void waitProcess(ProcessHandle process, UInt32 milliseconds)
+{
     if (process != NULL) {
         WaitForSingleObject(fromOpaque(process), milliseconds);
     }
 }
 
-bool exitStatusReadable(ProcessHandle process) {
+bool exitStatusReadable(ProcessHandle process)
+{
     if (process == NULL) {
         return false;
     }
@@ -312,7 +312,8 @@ bool exitStatusReadable(ProcessHandle process) {
     return GetExitCodeProcess(fromOpaque(process), &status) != 0;
 }
 
-ProcessHandle openProcessById(UInt32 processId) {
+ProcessHandle openProcessById(UInt32 processId)
+{
 #ifdef _WIN32_WCE
     // CE has no access rights on processes: the mask must be zero.
     HANDLE process = OpenProcess(0, FALSE, processId);
@@ -322,11 +323,13 @@ ProcessHandle openProcessById(UInt32 processId) {
     return toOpaque<ProcessHandle>(process);
 }
 
-void pause(UInt32 milliseconds) {
+void pause(UInt32 milliseconds)
+{
     Sleep(milliseconds);
 }
 
-bool ownModulePath(wchar_t* buffer, int capacity) {
+bool ownModulePath(wchar_t* buffer, int capacity)
+{
     if (buffer == NULL || capacity <= 0) {
         return false;
     }
@@ -344,7 +347,8 @@ bool ownModulePath(wchar_t* buffer, int capacity) {
 
 // ---- Windows -------------------------------------------------------------------
 
-WindowHandle lastTopLevelWindow() {
+WindowHandle lastTopLevelWindow()
+{
     // GW_HWNDLAST asked of a topmost window (the first one usually is: the
     // taskbar) answers the lowest *topmost* window, and a walk from there
     // would never see a normal window. The end of the whole Z-order is found
@@ -363,14 +367,16 @@ WindowHandle lastTopLevelWindow() {
     return fromHwnd(window);
 }
 
-WindowHandle windowBefore(WindowHandle window) {
+WindowHandle windowBefore(WindowHandle window)
+{
     if (window == NULL) {
         return NULL;
     }
     return fromHwnd(GetWindow(toHwnd(window), GW_HWNDPREV));
 }
 
-bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity) {
+bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
+{
     if (buffer == NULL || capacity <= 0) {
         return false;
     }
@@ -387,7 +393,8 @@ bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity) {
     return true;
 }
 
-UInt32 windowProcessId(WindowHandle window) {
+UInt32 windowProcessId(WindowHandle window)
+{
     if (window == NULL) {
         return 0;
     }
@@ -396,21 +403,24 @@ UInt32 windowProcessId(WindowHandle window) {
     return static_cast<UInt32>(processId);
 }
 
-WindowHandle firstChild(WindowHandle window) {
+WindowHandle firstChild(WindowHandle window)
+{
     if (window == NULL) {
         return NULL;
     }
     return fromHwnd(GetWindow(toHwnd(window), GW_CHILD));
 }
 
-WindowHandle nextSibling(WindowHandle window) {
+WindowHandle nextSibling(WindowHandle window)
+{
     if (window == NULL) {
         return NULL;
     }
     return fromHwnd(GetWindow(toHwnd(window), GW_HWNDNEXT));
 }
 
-bool initProgressClass(const ControlClassRecord* record) {
+bool initProgressClass(const ControlClassRecord* record)
+{
     if (record == NULL) {
         return false;
     }
@@ -421,7 +431,8 @@ bool initProgressClass(const ControlClassRecord* record) {
 }
 
 WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner,
-                          DialogProcedure procedure, ptrdiff_t value) {
+                          DialogProcedure procedure, ptrdiff_t value)
+{
     // COREDLL does not export CreateDialogParamW: CE's headers spell it as
     // these three calls. Every build takes the same road, so the desktop
     // build imports exactly what the device build will.
@@ -432,7 +443,8 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
     }
     // The loaded resource's handle is the template's address: LockResource is
     // a macro that hands it back on CE, and returns it unchanged on the desktop.
-    LPCDLGTEMPLATEW dialogTemplate = reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(instance, found));
+    LPCDLGTEMPLATEW dialogTemplate =
+        reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(instance, found));
     if (dialogTemplate == NULL) {
         return NULL;
     }
@@ -442,31 +454,36 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
     return fromHwnd(dialog);
 }
 
-void showWindow(WindowHandle window, int command) {
+void showWindow(WindowHandle window, int command)
+{
     if (window != NULL) {
         ShowWindow(toHwnd(window), command);
     }
 }
 
-void bringToFront(WindowHandle window) {
+void bringToFront(WindowHandle window)
+{
     if (window != NULL) {
         SetForegroundWindow(toHwnd(window));
     }
 }
 
-void repaintNow(WindowHandle window, UInt32 flags) {
+void repaintNow(WindowHandle window, UInt32 flags)
+{
     if (window != NULL) {
         RedrawWindow(toHwnd(window), NULL, NULL, flags);
     }
 }
 
-void destroyWindow(WindowHandle window) {
+void destroyWindow(WindowHandle window)
+{
     if (window != NULL) {
         DestroyWindow(toHwnd(window));
     }
 }
 
-ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second) {
+ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second)
+{
     if (window == NULL) {
         return 0;
     }
@@ -474,13 +491,15 @@ ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff
                                                static_cast<LPARAM>(second)));
 }
 
-void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style) {
+void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style)
+{
     MessageBoxW(toHwnd(owner), text, caption, style);
 }
 
 // ---- Registry (current user's hive) --------------------------------------------
 
-KeyHandle openUserKey(const wchar_t* subKey, UInt32 access) {
+KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
+{
     HKEY key = NULL;
 #ifdef _WIN32_WCE
     // CE has no access rights on keys: the mask must be zero.
@@ -495,7 +514,8 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access) {
     return reinterpret_cast<KeyHandle>(key);
 }
 
-bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes) {
+bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
+{
     if (key == NULL || type == NULL || sizeBytes == NULL) {
         return false;
     }
@@ -508,13 +528,15 @@ bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, 
     return status == ERROR_SUCCESS;
 }
 
-void closeKey(KeyHandle key) {
+void closeKey(KeyHandle key)
+{
     if (key != NULL) {
         RegCloseKey(reinterpret_cast<HKEY>(key));
     }
 }
 
-bool deleteUserKey(const wchar_t* subKey) {
+bool deleteUserKey(const wchar_t* subKey)
+{
     if (subKey == NULL) {
         return false;
     }
@@ -527,7 +549,8 @@ bool deleteUserKey(const wchar_t* subKey) {
 
 // ---- Text ------------------------------------------------------------------------
 
-bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity) {
+bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
+{
     if (wide == NULL || capacity <= 0) {
         return false;
     }
@@ -549,3 +572,5 @@ bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity
     }
     return true;
 }
+
+}  // namespace device

@@ -98,7 +98,7 @@ def boundary_breaches():
                            cwd=ROOT, stdout=subprocess.PIPE, text=True, check=True).stdout.split()
     rule = re.compile(r"^\s*#\s*(include\s*[<\"](windows|commctrl)\.h[>\"]|(if|ifdef|ifndef|elif)\b.*_WIN32_WCE)",
                       re.I | re.M)
-    return [f for f in files if not f.startswith(PLATFORM_FOLDERS)
+    return [f for f in files if not f.startswith(PLATFORM_FOLDERS) and (ROOT / f).exists()
             and rule.search((ROOT / f).read_text(errors="replace"))]
 
 

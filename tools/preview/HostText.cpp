@@ -1,53 +1,12 @@
-// Text conversions of vorlund-preview (see HostText.h). The device's own
-// conversion (Windows-1252 to wide) is the simulated device's fromAnsi.
+// Text forms of vorlund-preview (see HostText.h). The device's own
+// conversions are the simulated device's (DeviceText.h).
 #include "tools/preview/HostText.h"
 
 #include <cstdio>
 
-#include "device/sim/SimDevice.h"
+#include "device/sim/DeviceText.h"
 
 namespace preview {
-
-bool decodeUtf8(const std::string& bytes, std::wstring* text, bool* multibyte)
-{
-    text->clear();
-    if (multibyte)
-        *multibyte = false;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        unsigned char lead = static_cast<unsigned char>(bytes[i]);
-        if (lead < 0x80) {
-            text->push_back(lead);
-            ++i;
-            continue;
-        }
-        int extra = -1;
-        if (lead >= 0xC2 && lead <= 0xDF)
-            extra = 1;
-        else if (lead >= 0xE0 && lead <= 0xEF)
-            extra = 2;
-        else if (lead >= 0xF0 && lead <= 0xF4)
-            extra = 3;
-        if (extra < 0 || i + extra >= bytes.size())
-            return false;
-        uint32_t c = lead & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (c < kLeast[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
-            return false;
-        text->push_back(static_cast<wchar_t>(c));
-        if (multibyte)
-            *multibyte = true;
-        i += extra + 1;
-    }
-    return true;
-}
 
 std::wstring deviceName(const std::string& hostName)
 {
@@ -55,43 +14,6 @@ std::wstring deviceName(const std::string& hostName)
     if (decodeUtf8(hostName, &text))
         return text;
     return sim::fromAnsi(hostName);
-}
-
-std::string utf8(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t wc : text) {
-        uint32_t c = static_cast<uint32_t>(wc);
-        if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
-}
-
-bool undefinedIn1252(unsigned char byte)
-{
-    return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
-}
-
-bool inWindows1252(wchar_t c)
-{
-    std::string bytes = sim::toAnsi(std::wstring(1, c));
-    return (bytes != "?" || c == L'?') && !undefinedIn1252(static_cast<unsigned char>(bytes[0]));
 }
 
 static std::string escaped(const std::wstring& name)

@@ -4,20 +4,18 @@
 
 #include <string>
 
+#include "device/sim/DeviceText.h"
+
 namespace preview {
 
-// Strict UTF-8 decoding; false when `bytes` is not valid UTF-8. *multibyte
-// tells whether any character took more than one byte.
-bool decodeUtf8(const std::string& bytes, std::wstring* text, bool* multibyte = nullptr);
+using sim::decodeUtf8;
+using sim::inWindows1252;
+using sim::undefinedIn1252;
+using sim::utf8;
+
 // A file name of this machine as the device names it: UTF-8 when it is
 // valid UTF-8, otherwise byte by byte in Windows-1252.
 std::wstring deviceName(const std::string& hostName);
-std::string utf8(const std::wstring& text);
-
-// Whether Windows-1252 has the character.
-bool inWindows1252(wchar_t c);
-// Bytes that Windows-1252 leaves undefined.
-bool undefinedIn1252(unsigned char byte);
 
 // A name for display: control characters as <TAB> or <0xNN>, in quotes
 // when it is empty or starts or ends with white space.

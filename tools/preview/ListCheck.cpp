@@ -19,6 +19,12 @@ namespace preview {
 
 namespace {
 
+using device::kAttrDirectory;
+using device::kAttrHidden;
+using vorlund::CabListReader;
+using vorlund::kCabExtension;
+using vorlund::kCabListName;
+
 // A line of the file as an editor numbers it: CR LF, a lone CR and a lone LF
 // each end one. [start, end) excludes the line break.
 struct RawLine {
@@ -67,29 +73,30 @@ std::vector<ReadName> readAsDevice(const std::wstring& listPath)
 {
     std::vector<ReadName> names;
     std::unique_ptr<CabListReader> reader(new CabListReader());
-    if (!openList(reader.get(), listPath.c_str()))
+    if (!vorlund::openList(reader.get(), listPath.c_str()))
         return names;
     // Every block but the last is a full kReadBlockBytes. After nextName the
     // reader's position is the end of the name in its block (for a name
     // completed through the carry too), and its name buffer holds the bytes.
     size_t blockStart = 0;
-    while (nextBlock(reader.get())) {
-        for (const wchar_t* name = nextName(reader.get()); name != nullptr; name = nextName(reader.get())) {
+    while (vorlund::nextBlock(reader.get())) {
+        for (const wchar_t* name = vorlund::nextName(reader.get()); name != nullptr;
+             name = vorlund::nextName(reader.get())) {
             size_t end = blockStart + static_cast<size_t>(reader->position);
             size_t length = std::strlen(reader->name);
             names.push_back({name, end - length, end});
         }
-        if (!blockWasFull(reader.get()))
+        if (!vorlund::blockWasFull(reader.get()))
             break;
-        blockStart += kReadBlockBytes;
+        blockStart += device::kReadBlockBytes;
     }
-    closeList(reader.get());
+    vorlund::closeList(reader.get());
     return names;
 }
 
 std::wstring folded(const std::wstring& name)
 {
-    return sim::device().canonical(L"\\" + name).substr(1);
+    return sim::current().canonical(L"\\" + name).substr(1);
 }
 
 // Edit distance with transpositions, 3 meaning "3 or more".
@@ -202,7 +209,7 @@ void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
 
 std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
 {
-    sim::Device& dev = sim::device();
+    sim::Device& dev = sim::current();
     size_t cut = name.find_last_of(L"\\/");
     std::wstring sub = cut == std::wstring::npos ? L"" : name.substr(0, cut + 1);
     std::wstring wanted = folded(lastComponent(name));
@@ -230,7 +237,7 @@ std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
 
 ListReport checkList(const std::wstring& directory)
 {
-    sim::Device& dev = sim::device();
+    sim::Device& dev = sim::current();
     ListReport report;
     std::wstring listPath = directory + kCabListName;
     const sim::FileNode* node = dev.node(listPath);
@@ -277,19 +284,19 @@ ListReport checkList(const std::wstring& directory)
         if (l.partial)
             out.push_back(lineFinding("partial", l.line, "the device reads only " + inQuotes(n.name) +
                                                              " of this line"));
-        wchar_t path[kMaxCabPath];
-        if (!buildCabPath(path, directory.c_str(), n.name.c_str())) {
+        wchar_t path[device::kMaxLongPath];
+        if (!vorlund::buildCabPath(path, directory.c_str(), n.name.c_str())) {
             l.skipReason = "path too long";
             out.push_back(lineFinding("path-too-long", l.line, inQuotes(n.name) + ": the path is longer than " +
-                                                                   std::to_string(kMaxCabPath - 1) +
+                                                                   std::to_string(device::kMaxLongPath - 1) +
                                                                    " characters; skipped without a word"));
             placed.push_back({n.start, l});
             continue;
         }
         l.path = path;
-        l.installable = isInstallableFile(path);
-        FoundEntry entry;
-        bool found = findFirst(path, &entry);
+        l.installable = vorlund::isInstallableFile(path);
+        device::FoundEntry entry;
+        bool found = device::findFirst(path, &entry);
         if (!l.installable) {
             std::string what;
             if (!found) {
@@ -322,7 +329,7 @@ ListReport checkList(const std::wstring& directory)
             else if (lastComponent(n.name) != entry.name)
                 out.push_back(lineFinding("case", l.line, inQuotes(n.name) + " names " + inQuotes(entry.name) +
                                           " (letter case does not matter on the device)", false));
-            if (!endsWithIgnoringCase(n.name.c_str(), kCabExtension))
+            if (!vorlund::endsWithIgnoringCase(n.name.c_str(), kCabExtension))
                 out.push_back(lineFinding("not-cab", l.line, inQuotes(n.name) + " does not end in .cab: the installer "
                                           "is run on it all the same, and the sweep leaves it"));
         }
@@ -351,7 +358,7 @@ ListReport checkList(const std::wstring& directory)
             l.name = sim::fromAnsi(text);
             l.read = false;
             size_t beforeNul = std::min(text.find('\0'), text.size());
-            if (beforeNul > static_cast<size_t>(kMaxNameBytes)) {
+            if (beforeNul > static_cast<size_t>(device::kMaxNameBytes)) {
                 l.skipReason = "over 255 bytes";
                 out.push_back(lineFinding("too-long", l.line, std::to_string(beforeNul) + " bytes long: the device "
                                           "passes over names longer than 255 bytes"));

@@ -99,11 +99,11 @@ Options parse(int argc, char** argv, bool* help)
         } else if (takeValue(argc, argv, &i, "--reject", &value)) {
             o.reject.push_back(value);
         } else if (takeValue(argc, argv, &i, "--hidden", &value)) {
-            o.attributes.push_back({value, kAttrHidden});
+            o.attributes.push_back({value, device::kAttrHidden});
         } else if (takeValue(argc, argv, &i, "--system", &value)) {
-            o.attributes.push_back({value, kAttrSystem});
+            o.attributes.push_back({value, device::kAttrSystem});
         } else if (takeValue(argc, argv, &i, "--read-only", &value)) {
-            o.attributes.push_back({value, kAttrReadOnly});
+            o.attributes.push_back({value, device::kAttrReadOnly});
         } else if (takeValue(argc, argv, &i, "--device-dir", &value)) {
             o.deviceDirectory = deviceDirectory(value);
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "--") {

@@ -20,10 +20,15 @@ namespace preview {
 
 namespace {
 
-const wchar_t kLauncherName[] = L"Vorlund.exe";
-// Where the main package's installer leaves the install directory for the hook.
-const wchar_t kRegistryKey[] = L"Software\\TqVorlund";
-const wchar_t kRegistryValue[] = L"Default";
+using device::kAttrDirectory;
+using device::kAttrHidden;
+using device::kAttrReadOnly;
+using device::kAttrSystem;
+using vorlund::kCabExtension;
+using vorlund::kCabListName;
+using vorlund::kInstallerProgram;
+using vorlund::kInstallerWindowClass;
+using vorlund::kLauncherFileName;
 // The main package's installer closes this long after it started, once the
 // hook has returned; the launcher waits for it.
 const uint64_t kMainInstallerCloseMs = 2000;
@@ -45,28 +50,18 @@ struct Stage {
     std::set<std::wstring> rejectPaths;  // canonical
     std::vector<InstallerRun> runs;
     bool launcherStarted = false;
-    size_t hookTraceEnd = 0;  // trace lines before this one are the hook's
+    size_t hookEventsEnd = 0;  // the device's events before this one are the hook's
     std::set<std::string> loaded;  // host names of the bundle entries on the device
 };
 
 sim::Device& dev()
 {
-    return sim::device();
+    return sim::current();
 }
 
 std::wstring canonical(const std::wstring& path)
 {
     return dev().canonical(path);
-}
-
-// The CAB path between the quotes of an installer command line.
-std::wstring quotedPath(const std::wstring& commandLine)
-{
-    size_t open = commandLine.find(L'"');
-    size_t close = commandLine.rfind(L'"');
-    if (open == std::wstring::npos || close <= open)
-        return commandLine;
-    return commandLine.substr(open + 1, close - open - 1);
 }
 
 std::wstring deviceRelative(const std::string& name)
@@ -120,39 +115,39 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
         if (!stage.listBytesRead)
             stage.listBytes = readHostFile(listEntry->source);
         stage.listBytesRead = true;
-        dev().node(dir + kCabListName)->content = stage.listBytes;
+        dev().setContent(dir + kCabListName, stage.listBytes);
     } else if (listEntry != nullptr) {
         dev().remove(dir + kCabListName);
     }
 
     for (const auto& a : o.attributes) {
-        sim::FileNode* n = dev().node(dir + deviceRelative(a.first));
+        std::wstring path = dir + deviceRelative(a.first);
+        const sim::FileNode* n = dev().node(path);
         if (n == nullptr)
             throw UsageError("no entry " + a.first + " in " + o.directory);
-        n->attributes |= a.second;
+        dev().setAttributes(path, n->attributes | a.second);
     }
 
     // The stand-in platform installer accepts every CAB but the rejected ones.
     if (!o.noInstaller) {
         Stage* s = &stage;
         dev().installProgram(kInstallerProgram, [s](sim::Device&, const std::wstring& commandLine) {
-            std::wstring path = quotedPath(commandLine);
+            std::wstring path = sim::quotedPath(commandLine);
             bool rejected = s->rejectPaths.count(canonical(path)) != 0;
             s->runs.push_back({path, rejected});
             sim::ProgramRun run;
             run.durationMs = kInstallerRunMs;
-            run.exitCode = rejected ? 1 : 0;
             return run;
         }, kInstallerWindowClass);
     }
 
-    stage.launcherPath = dir + kLauncherName;
+    stage.launcherPath = dir + kLauncherFileName;
     bool hasLauncher = dev().exists(stage.launcherPath);
     if (o.fromHook && o.noLauncher) {
         dev().remove(stage.launcherPath);
     } else {
         if (!hasLauncher && findings)
-            findings->push_back(fileFinding("stand-in", utf8(kLauncherName),
+            findings->push_back(fileFinding("stand-in", utf8(kLauncherFileName),
                                             "not in the directory: a stand-in takes its place in the rehearsal; "
                                             "the main package must put the launcher here", false));
         if (!hasLauncher)
@@ -168,16 +163,11 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
     }
     if (o.fromHook) {
         std::wstring value = dir.substr(0, dir.size() - 1);
-        dev().setRegistryString(kRegistryKey, kRegistryValue, value);
+        dev().setRegistryString(vorlund::kRegistryKey, vorlund::kRegistryValueName, value);
     }
 }
 
 // ---- reading the run back ---------------------------------------------------------
-
-bool startsWith(const std::wstring& text, const wchar_t* prefix)
-{
-    return text.compare(0, textLength(prefix), prefix) == 0;
-}
 
 void describeBar(const sim::Window& bar, Event* e)
 {
@@ -188,27 +178,19 @@ void describeBar(const sim::Window& bar, Event* e)
     e->fill = sim::barFill(bar);
 }
 
-// The device's trace, in order, with each line's structured record. The
-// records of each kind come in the same order as their trace lines.
-std::vector<Event> readTimeline(const Stage& stage)
-{
-    const sim::Device& d = dev();
-    std::vector<Event> events;
-    size_t starts = 0, boxes = 0, deletions = 0, sent = 0, repaints = 0, waits = 0, pauses = 0, runs = 0;
-    uint64_t clock = 0;
-
-    // The progress window: the dialog and its controls, as last sent to.
-    bool hasWindow = !d.dialogs().empty();
+// The window state as the run shows it: the text of the status line and the
+// bar, from the controls as last sent to.
+struct WindowState {
     std::map<uintptr_t, sim::Window> controls;
     bool changed = false;
-    auto showWindowState = [&](bool inHook) {
-        if (!changed)
-            return;
+
+    Event shown(bool inHook, uint64_t timeMs)
+    {
         changed = false;
         Event e;
         e.kind = EventKind::Window;
         e.inHook = inHook;
-        e.timeMs = clock;
+        e.timeMs = timeMs;
         for (const auto& c : controls) {
             if (c.second.className == L"static" && !e.hasText) {
                 e.hasText = true;
@@ -217,9 +199,18 @@ std::vector<Event> readTimeline(const Stage& stage)
                 describeBar(c.second, &e);
             }
         }
-        events.push_back(e);
-    };
+        return e;
+    }
+};
 
+// The device's record, in order, as the rehearsal's events.
+std::vector<Event> readTimeline(const Stage& stage)
+{
+    const sim::Device& d = dev();
+    std::vector<Event> events;
+    size_t runs = 0;
+    bool hasWindow = !d.dialogs().empty();
+    WindowState window;
     // A control as the dialog creates it: no text, a bar over 0 to 100.
     auto fresh = [](const sim::Window& w) {
         sim::Window c = w;
@@ -228,108 +219,92 @@ std::vector<Event> readTimeline(const Stage& stage)
         c.rangePacked = w.className == L"msctls_progress32" ? 100u << 16 : 0;
         return c;
     };
+    auto flushWindow = [&](bool inHook, uint64_t timeMs) {
+        if (window.changed)
+            events.push_back(window.shown(inHook, timeMs));
+    };
 
-    const std::vector<std::wstring>& trace = d.trace();
-    for (size_t i = 0; i < trace.size(); ++i) {
-        const std::wstring& line = trace[i];
-        bool inHook = stage.options.fromHook && i < stage.hookTraceEnd;
+    for (size_t i = 0; i < d.events().size(); ++i) {
+        const sim::Event& record = d.events()[i];
+        bool inHook = stage.options.fromHook && i < stage.hookEventsEnd;
         Event e;
         e.inHook = inHook;
-        if (startsWith(line, L"createDialog ") && hasWindow) {
+        e.timeMs = record.timeMs;
+        if (auto* c = std::get_if<sim::event::CreateDialog>(&record.what)) {
             // The window shows as created until something changes it; without
             // a list nothing ever does.
-            uintptr_t dialog = d.dialogs().front()->id;
-            for (const auto& w : d.windows_) {
-                if (w.second.parent == dialog)
-                    controls[w.first] = fresh(w.second);
+            if (hasWindow && c->window != 0) {
+                for (const sim::Window* w : d.children(c->window))
+                    window.controls[w->id] = fresh(*w);
+                window.changed = true;
             }
-            changed = true;
             continue;
         }
-        if (startsWith(line, L"pause ")) {
-            clock += d.pauses()[pauses++];
-            continue;
-        }
-        if (startsWith(line, L"wait ")) {
-            const sim::Device::WaitRecord& w = d.waits()[waits++];
-            e.timeMs = clock;  // shown when the wait began
-            clock += w.waitedMs;
-            if (w.askedMs != kInstallerWaitMs)
+        if (auto* w = std::get_if<sim::event::Wait>(&record.what)) {
+            if (w->askedMs != vorlund::kInstallerWaitMs)
                 continue;  // the launcher's own installer runs: shown with their start
-            showWindowState(inHook);
+            flushWindow(inHook, record.timeMs);
             e.kind = EventKind::Wait;
-            e.waitedMs = w.waitedMs;
-            e.processId = w.processId;
-        } else if (startsWith(line, L"message box [")) {
-            const sim::MessageBoxRecord& b = d.messageBoxes()[boxes++];
+            e.waitedMs = w->waitedMs;
+            e.processId = w->processId;
+        } else if (auto* b = std::get_if<sim::event::MessageBox>(&record.what)) {
             e.kind = EventKind::MessageBox;
-            e.text = b.text;
-            e.caption = b.caption;
-        } else if (startsWith(line, L"message ")) {
-            const sim::MessageRecord& m = d.sentMessages()[sent++];
-            const sim::Window* w = d.window(m.window);
+            e.text = b->text;
+            e.caption = b->caption;
+        } else if (auto* m = std::get_if<sim::event::Message>(&record.what)) {
+            const sim::Window* w = d.window(m->window);
             if (!hasWindow || w == nullptr)
                 continue;
-            sim::Window& c = controls.emplace(m.window, fresh(*w)).first->second;
-            if (m.message == 12) {
-                c.text = m.text;
-            } else if (m.message == 1025) {
-                c.rangePacked = static_cast<uint32_t>(m.second);
-            } else if (m.message == 1026) {
-                c.position = static_cast<int32_t>(m.first);
-            }
-            changed = true;
+            sim::Window& c = window.controls.emplace(m->window, fresh(*w)).first->second;
+            if (m->number == 12)
+                c.text = m->text;
+            else if (m->number == 1025)
+                c.rangePacked = static_cast<uint32_t>(m->second);
+            else if (m->number == 1026)
+                c.position = static_cast<int32_t>(m->first);
+            window.changed = true;
             continue;
-        } else if (startsWith(line, L"repaint ")) {
-            const sim::RepaintRecord& r = d.repaints()[repaints++];
+        } else if (auto* r = std::get_if<sim::event::Repaint>(&record.what)) {
             if (!hasWindow)
                 continue;
             e.kind = EventKind::Window;
-            e.visible = r.visible;
-            e.timeMs = r.timeMs;
-            if (const sim::Window* text = r.child(L"static")) {
+            e.visible = r->visible;
+            if (const sim::Window* text = r->child(L"static")) {
                 e.hasText = true;
                 e.text = text->text;
             }
-            if (const sim::Window* bar = r.child(L"msctls_progress32"))
+            if (const sim::Window* bar = r->child(L"msctls_progress32"))
                 describeBar(*bar, &e);
-            changed = false;
+            window.changed = false;
             events.push_back(e);
             continue;
-        } else if (startsWith(line, L"destroyWindow ") && hasWindow) {
+        } else if (std::holds_alternative<sim::event::DestroyWindow>(record.what) && hasWindow) {
             e.kind = EventKind::WindowClosed;
-        } else if (startsWith(line, L"start failed ")) {
-            e.program = line.substr(13);
+        } else if (auto* f = std::get_if<sim::event::StartFailed>(&record.what)) {
+            e.program = f->program;
             e.kind = e.program == kInstallerProgram ? EventKind::InstallFailed : EventKind::StartFailed;
-        } else if (startsWith(line, L"start ")) {
-            const sim::StartRecord& s = d.starts()[starts++];
-            e.program = s.program;
-            e.text = s.commandLine;
+        } else if (auto* s = std::get_if<sim::event::Start>(&record.what)) {
+            e.program = s->program;
+            e.text = s->commandLine;
             e.kind = EventKind::Start;
-            if (s.program == kInstallerProgram && runs < stage.runs.size()) {
+            if (s->program == kInstallerProgram && runs < stage.runs.size()) {
                 e.kind = EventKind::Install;
                 e.rejected = stage.runs[runs++].rejected;
                 e.exitCode = e.rejected ? 1 : 0;
             }
-        } else if (startsWith(line, L"delete failed ")) {
-            e.kind = EventKind::DeleteFailed;
-            e.text = line.substr(14);
-        } else if (startsWith(line, L"delete key")) {
+        } else if (auto* x = std::get_if<sim::event::Delete>(&record.what)) {
+            e.kind = x->done ? EventKind::Delete : EventKind::DeleteFailed;
+            e.text = x->path;
+        } else if (std::holds_alternative<sim::event::DeleteKey>(record.what)) {
             e.kind = EventKind::Registry;
-            e.text = line;
-        } else if (startsWith(line, L"delete ")) {
-            e.kind = EventKind::Delete;
-            e.text = d.deletions()[deletions++];
+            e.text = sim::describe(record);
         } else {
             continue;  // set-up steps of the window, faults: not shown
         }
-        if (e.kind != EventKind::Wait) {
-            showWindowState(inHook);
-            e.timeMs = clock;
-        }
+        flushWindow(inHook, record.timeMs);
         events.push_back(e);
     }
-    showWindowState(false);
+    flushWindow(false, d.now());
     return events;
 }
 
@@ -340,7 +315,7 @@ const sim::FileNode* sweepStopper(const std::wstring& dir)
 {
     for (const std::wstring& name : dev().list(dir)) {
         const sim::FileNode* n = dev().node(dir + name);
-        if (endsWithIgnoringCase(name.c_str(), kCabExtension) && (n->attributes & (kAttrHidden | kAttrSystem)))
+        if (vorlund::endsWithIgnoringCase(name.c_str(), kCabExtension) && (n->attributes & (kAttrHidden | kAttrSystem)))
             return n;
     }
     return nullptr;
@@ -362,14 +337,14 @@ void judgeRun(const Stage& stage, Result* r)
     r->installerRuns = static_cast<int>(stage.runs.size());
     r->rejectedRuns = static_cast<int>(std::count_if(stage.runs.begin(), stage.runs.end(),
                                                      [](const InstallerRun& run) { return run.rejected; }));
-    r->messageBoxes = static_cast<int>(dev().messageBoxes().size());
+    r->messageBoxes = static_cast<int>(dev().eventsOf<sim::event::MessageBox>().size());
     r->deleted = static_cast<int>(dev().deletions().size());
     r->deviceTimeMs = dev().now();
 
     // The run as a whole.
     bool listUsed = r->launcherRan && r->listPresent;
     if (o.fromHook && !r->launcherRan)
-        r->findings.push_back(fileFinding("no-launcher", utf8(kLauncherName),
+        r->findings.push_back(fileFinding("no-launcher", utf8(kLauncherFileName),
                                           "the setup hook finds no launcher: it says it cannot locate "
                                           "Vorlund.exe and deletes every CAB of the directory, installing none"));
     if (r->launcherRan && !r->listPresent) {
@@ -378,10 +353,10 @@ void judgeRun(const Stage& stage, Result* r)
         r->findings.push_back(fileFinding("no-list", r->listName, why + ": the launcher says it cannot locate "
                                           "the CAB file list and deletes every CAB of the directory, installing none"));
     }
-    if (r->launcherRan && stage.launcherPath.size() + 1 > static_cast<size_t>(kMaxPath))
-        r->findings.push_back(fileFinding("path-too-long", utf8(kLauncherName), "its path on the device has " +
+    if (r->launcherRan && stage.launcherPath.size() + 1 > static_cast<size_t>(device::kMaxPath))
+        r->findings.push_back(fileFinding("path-too-long", utf8(kLauncherFileName), "its path on the device has " +
                                           std::to_string(stage.launcherPath.size()) + " characters, more than the " +
-                                          std::to_string(kMaxPath - 1) + " the launcher can read back: it "
+                                          std::to_string(device::kMaxPath - 1) + " the launcher can read back: it "
                                           "ends without installing or deleting anything"));
     if (failures > 0)
         r->findings.push_back(fileFinding("installer-failed", utf8(kInstallerProgram),
@@ -422,7 +397,7 @@ void judgeRun(const Stage& stage, Result* r)
     const sim::FileNode* stopper = sweepStopper(dir);
     for (const BundleEntry& e : stage.bundle.entries) {
         std::wstring path = dir + e.deviceName;
-        if (e.directory || !endsWithIgnoringCase(e.deviceName.c_str(), kCabExtension) ||
+        if (e.directory || !vorlund::endsWithIgnoringCase(e.deviceName.c_str(), kCabExtension) ||
             !stage.loaded.count(e.hostName))
             continue;
         std::wstring key = canonical(path);
@@ -526,10 +501,10 @@ Result rehearse(const Options& options, const Bundle& bundle)
 
     // The run itself, on a fresh device.
     loadDevice(stage, nullptr);
-    ModuleHandle module = reinterpret_cast<ModuleHandle>(kModule);
+    device::ModuleHandle module = reinterpret_cast<device::ModuleHandle>(kModule);
     if (!options.fromHook) {
         dev().setModulePath(stage.launcherPath);
-        runLauncher(module);
+        vorlund::runLauncher(module);
         r.launcherRan = true;
     } else {
         // The hook runs inside the main package's installer, whose window
@@ -537,14 +512,15 @@ Result rehearse(const Options& options, const Bundle& bundle)
         sim::ProgramRun mainRun;
         mainRun.durationMs = kMainInstallerCloseMs;
         uint32_t pid = dev().spawnProcess(kInstallerProgram, mainRun, kInstallerWindowClass);
-        WindowHandle owner = reinterpret_cast<WindowHandle>(dev().process(pid)->windows.front());
+        device::WindowHandle owner =
+            reinterpret_cast<device::WindowHandle>(dev().process(pid)->windows.front());
         std::wstring value = dir.substr(0, dir.size() - 1);
         Install_Exit(owner, value.c_str(), 0, 0, 0, 0, 0);
-        stage.hookTraceEnd = dev().trace().size();
+        stage.hookEventsEnd = dev().events().size();
         // The launcher is its own process: it runs after the hook returned.
         if (stage.launcherStarted) {
             dev().setModulePath(stage.launcherPath);
-            runLauncher(module);
+            vorlund::runLauncher(module);
             r.launcherRan = true;
         }
     }

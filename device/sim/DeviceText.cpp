@@ -1,0 +1,139 @@
+// Text between this machine and the device (see DeviceText.h).
+#include "device/sim/DeviceText.h"
+
+#include <cstdint>
+
+namespace sim {
+
+namespace {
+
+// Windows-1252 bytes 0x80-0x9F; the five bytes it leaves undefined map to the
+// C1 control of the same value, as the platform's conversion does.
+const wchar_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+}  // namespace
+
+std::wstring fromAnsi(const std::string& bytes)
+{
+    std::wstring out;
+    for (unsigned char c : bytes)
+        out.push_back(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<wchar_t>(c));
+    return out;
+}
+
+std::string toAnsi(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text) {
+        char mapped = '?';
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
+            mapped = static_cast<char>(c);
+        for (int i = 0; i < 32; ++i) {
+            if (kCp1252High[i] == c)
+                mapped = static_cast<char>(0x80 + i);
+        }
+        out.push_back(mapped);
+    }
+    return out;
+}
+
+bool undefinedIn1252(unsigned char byte)
+{
+    return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+}
+
+bool inWindows1252(wchar_t c)
+{
+    std::string bytes = toAnsi(std::wstring(1, c));
+    return (bytes != "?" || c == L'?') && !undefinedIn1252(static_cast<unsigned char>(bytes[0]));
+}
+
+std::string utf8(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t wc : text) {
+        uint32_t c = static_cast<uint32_t>(wc);
+        if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+bool decodeUtf8(const std::string& bytes, std::wstring* text, bool* multibyte)
+{
+    text->clear();
+    if (multibyte)
+        *multibyte = false;
+    size_t i = 0;
+    while (i < bytes.size()) {
+        unsigned char lead = static_cast<unsigned char>(bytes[i]);
+        if (lead < 0x80) {
+            text->push_back(lead);
+            ++i;
+            continue;
+        }
+        int extra = -1;
+        if (lead >= 0xC2 && lead <= 0xDF)
+            extra = 1;
+        else if (lead >= 0xE0 && lead <= 0xEF)
+            extra = 2;
+        else if (lead >= 0xF0 && lead <= 0xF4)
+            extra = 3;
+        if (extra < 0 || i + extra >= bytes.size())
+            return false;
+        uint32_t c = lead & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            unsigned char next = static_cast<unsigned char>(bytes[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (c < kLeast[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+            return false;
+        text->push_back(static_cast<wchar_t>(c));
+        if (multibyte)
+            *multibyte = true;
+        i += extra + 1;
+    }
+    return true;
+}
+
+wchar_t foldCase(wchar_t c)
+{
+    if (c >= L'A' && c <= L'Z')
+        return static_cast<wchar_t>(c + 32);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return static_cast<wchar_t>(c + 32);
+    return c;
+}
+
+std::wstring quotedPath(const std::wstring& commandLine)
+{
+    size_t open = commandLine.find(L'"');
+    size_t close = commandLine.rfind(L'"');
+    if (open == std::wstring::npos || close == open)
+        return L"";
+    return commandLine.substr(open + 1, close - open - 1);
+}
+
+}  // namespace sim

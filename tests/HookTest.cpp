@@ -1,0 +1,212 @@
+// The setup hook library: what Install_Exit says, starts and deletes for each
+// state of the registry and the install directory; the other hooks do nothing.
+#include "setup/SetupHooks.h"
+#include "tests/Support.h"
+
+namespace {
+
+using namespace test;
+
+// UTF-16LE bytes of a text, without a terminator.
+std::vector<uint8_t> utf16(const std::wstring& text)
+{
+    std::vector<uint8_t> out;
+    for (wchar_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return out;
+}
+
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const std::wstring kValue = kDir.substr(0, kDir.size() - 1);  // no trailing backslash
+const std::vector<uint8_t> kZero = {0, 0};
+
+enum class Launcher { Program, WillNotStart, Missing, Hidden, System, Folder };
+
+struct Row {
+    const char* what;
+    std::function<void(sim::Device&)> registry;  // nullptr: the value kValue
+    Launcher launcher;
+    std::function<void(sim::Device&)> faults;
+    std::vector<std::wstring> messages;
+    bool started, swept, keyLeft;
+};
+
+auto value(const std::vector<uint8_t>& data, uint32_t type = 1)
+{
+    return [=](sim::Device& d) { d.setRegistryValue(kKey, L"Default", data, type); };
+}
+auto failing(sim::Op op, int nth)
+{
+    return [=](sim::Device& d) { d.failCall(op, nth); };
+}
+
+const auto kNotice = text::kNotice, kNoLauncher = text::kNoLauncher;
+
+// clang-format off
+const Row kRows[] = {
+    {"launcher present: the notice, then it starts", nullptr, Launcher::Program, nullptr, {kNotice},
+     true, false, false},
+    {"no key", [](sim::Device& d) { d.addRegistryKey(L"Software\\Other"); }, Launcher::Program,
+     nullptr, {text::kNoKey}, false, false, false},
+    {"a key that cannot be opened stays", nullptr, Launcher::Program,
+     failing(sim::Op::OpenUserKey, 1), {text::kNoKey}, false, false, true},
+    {"key without the value", [](sim::Device& d) { d.addRegistryKey(kKey); }, Launcher::Program,
+     nullptr, {text::kNoValue}, false, false, false},
+    {"size query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 1),
+     {text::kNoValue}, false, false, false},
+    {"data query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 2),
+     {text::kNoValue}, false, false, false},
+    {"no heap for the value", nullptr, Launcher::Program, failing(sim::Op::Allocate, 1),
+     {text::kNoValue}, false, false, false},
+    {"launcher missing: the CABs are swept", nullptr, Launcher::Missing, nullptr, {kNoLauncher},
+     false, true, false},
+    {"launcher missing, value with a trailing backslash", value(utf16(kDir) + kZero),
+     Launcher::Missing, nullptr, {kNoLauncher}, false, true, false},
+    {"launcher hidden", nullptr, Launcher::Hidden, nullptr, {kNoLauncher}, false, true, false},
+    {"launcher system", nullptr, Launcher::System, nullptr, {kNoLauncher}, false, true, false},
+    {"launcher a directory", nullptr, Launcher::Folder, nullptr, {kNoLauncher}, false, true, false},
+    {"a launcher that will not start is no launcher either", nullptr, Launcher::WillNotStart,
+     nullptr, {kNotice, kNoLauncher}, false, true, false},
+    {"value without a terminator", value(utf16(kValue)), Launcher::Program, nullptr, {kNotice},
+     true, false, false},
+    {"odd size, no terminator", value(utf16(kValue) + std::vector<uint8_t>{'X'}), Launcher::Program,
+     nullptr, {kNotice}, true, false, false},
+    {"odd size after the terminator", value(utf16(kValue) + kZero + std::vector<uint8_t>{'X'}),
+     Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"binary type", value(utf16(kValue) + kZero, 3), Launcher::Program, nullptr, {kNotice}, true,
+     false, false},
+    {"text after an inner terminator", value(utf16(kValue) + kZero + utf16(L"\\other")),
+     Launcher::Program, nullptr, {kNotice}, true, false, false},
+};
+// clang-format on
+
+class Hook : public DeviceTest {
+protected:
+    bool cabsThere(const std::wstring& dir)
+    {
+        return dev().exists(dir + L"a.cab") && dev().exists(dir + L"b.cab");
+    }
+};
+
+TEST_F(Hook, Rows)
+{
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.what);
+        fresh();
+        std::wstring launcher = kDir + L"Vorlund.exe";
+        if (row.launcher == Launcher::Program)
+            dev().installProgram(launcher, nullptr);
+        else if (row.launcher == Launcher::Hidden || row.launcher == Launcher::System)
+            dev().setAttributes(launcher, row.launcher == Launcher::Hidden ? device::kAttrHidden
+                                                                           : device::kAttrSystem);
+        else if (row.launcher != Launcher::WillNotStart)
+            dev().remove(launcher);
+        if (row.launcher == Launcher::Folder)
+            dev().addDirectory(launcher);
+        addCab(L"a.cab");
+        addCab(L"b.cab");
+        dev().addFile(kDir + L"notes.txt");
+        if (row.registry)
+            row.registry(dev());
+        else
+            dev().setRegistryString(kKey, L"Default", kValue);
+        if (row.faults)
+            row.faults(dev());
+        runHook();
+        EXPECT_EQ(messages(kOwner), row.messages);
+        auto starts = dev().eventsOf<sim::event::Start>();
+        ASSERT_EQ(starts.size(), row.started ? 1u : 0u);
+        if (row.started) {
+            EXPECT_EQ(starts[0].program, launcher);
+            EXPECT_FALSE(starts[0].hasCommandLine);
+            EXPECT_FALSE(starts[0].keptHandles);
+        }
+        EXPECT_EQ(!cabsThere(kDir), row.swept);
+        EXPECT_TRUE(dev().exists(kDir + L"notes.txt"));
+        EXPECT_EQ(dev().registryKeyExists(kKey), row.keyLeft);
+        expectClean();
+    }
+}
+
+TEST_F(Hook, ReadsTheKeyShowsTheNoticeStartsTheLauncherDeletesTheKeyInThatOrder)
+{
+    dev().installProgram(kDir + L"Vorlund.exe", nullptr);
+    dev().setRegistryString(kKey, L"Default", kValue);
+    runHook();
+    std::vector<std::wstring> order;
+    for (const sim::Event& e : dev().events())
+        order.push_back(sim::describe(e));
+    EXPECT_EQ(order, (std::vector<std::wstring>{L"open key Software\\TqVorlund access=0x20019",
+                                                L"message box [Brannoch Software] " + kNotice,
+                                                L"start \\Program Files\\Bundle\\Vorlund.exe []",
+                                                L"delete key Software\\TqVorlund"}));
+    // A second run finds the key gone.
+    runHook();
+    EXPECT_EQ(messages(kOwner), (std::vector<std::wstring>{kNotice, text::kNoKey}));
+}
+
+// An empty value names no install directory: the hook looks for "\Vorlund.exe"
+// at the root, but never sweeps the root.
+TEST_F(Hook, EmptyValueLooksAtTheRootButNeverSweepsIt)
+{
+    for (int rootLauncher = 0; rootLauncher < 3; ++rootLauncher) {  // none, a program, a file
+        for (const auto& data : {kZero, std::vector<uint8_t>()}) {
+            fresh();
+            dev().addFile(L"\\root.cab");
+            if (rootLauncher > 0)
+                dev().addFile(L"\\Vorlund.exe");
+            if (rootLauncher == 1)
+                dev().installProgram(L"\\Vorlund.exe", nullptr);
+            dev().setRegistryValue(kKey, L"Default", data);
+            runHook();
+            EXPECT_EQ(dev().eventsOf<sim::event::Start>().size(), rootLauncher == 1 ? 1u : 0u);
+            EXPECT_TRUE(dev().deletions().empty());
+            EXPECT_EQ(messages(kOwner).back(), rootLauncher == 1 ? kNotice : kNoLauncher);
+        }
+    }
+}
+
+// The launcher path must fit 260 characters with its terminator, so the value
+// may have 247; the sweep directory fits up to 258. Longer values are never
+// cut short: nothing outside the directory is deleted.
+TEST_F(Hook, ValuesAroundThePathLimit)
+{
+    struct Case {
+        size_t length;
+        bool started, swept;
+    };
+    for (Case c : {Case{247, true, false}, Case{248, false, true}, Case{258, false, false},
+                   Case{259, false, false}, Case{2000, false, false}}) {
+        SCOPED_TRACE(c.length);
+        fresh();
+        std::wstring dir = L"\\p\\" + std::wstring(c.length - 3, L'd');
+        dev().installProgram(dir + L"\\Vorlund.exe", nullptr);
+        dev().addFile(dir + L"\\a.cab");
+        dev().addFile(L"\\p\\up.cab");
+        dev().setRegistryString(kKey, L"Default", dir);
+        runHook();
+        EXPECT_EQ(dev().eventsOf<sim::event::Start>().size(), c.started ? 1u : 0u);
+        EXPECT_EQ(dev().deletions(), c.swept ? std::vector<std::wstring>{dir + L"\\a.cab"}
+                                             : std::vector<std::wstring>{});
+        EXPECT_FALSE(dev().registryKeyExists(kKey));
+        expectClean();
+    }
+}
+
+TEST_F(Hook, OtherHooksReturnZeroAndTouchNothing)
+{
+    device::WindowHandle owner = reinterpret_cast<device::WindowHandle>(kOwner);
+    EXPECT_EQ(Install_Init(owner, 1, 0, kDir.c_str()), 0);
+    EXPECT_EQ(Uninstall_Init(owner, kDir.c_str()), 0);
+    EXPECT_EQ(Uninstall_Exit(owner), 0);
+    EXPECT_TRUE(dev().events().empty());
+}
+
+}  // namespace

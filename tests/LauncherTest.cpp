@@ -1,0 +1,235 @@
+// The launcher's whole run on the simulated device: which CABs it installs,
+// in which order, what it says, what it leaves; the installers it waits for;
+// paths at the edges of its buffers.
+#include "launcher/LauncherSequence.h"
+#include "tests/ListReference.h"
+#include "tests/Support.h"
+
+namespace {
+
+using namespace test;
+const std::string kNoListFile = "<no list>";
+
+class Launcher : public DeviceTest {};
+
+struct Row {
+    const char* what;
+    const wchar_t* cabs;                    // CABs of the install directory (see addCabs)
+    std::string list;                       // the list file's bytes
+    std::function<void(DeviceTest&)> also;  // more set-up after the stand-in installer's
+    const wchar_t* installed;               // names the installer ran on, in order
+    std::vector<std::wstring> messages;
+    const wchar_t* left;  // CAB files left in the directory
+};
+
+// A list of whole blocks: each block names `names` first, then missing files.
+std::string blocks(const std::vector<std::string>& perBlock, const std::string& tail)
+{
+    std::string out;
+    for (const std::string& head : perBlock)
+        out += head + filler(4096 - head.size());
+    return out + tail;
+}
+
+auto noInstaller = [](DeviceTest& t) { t.dev().remove(kInstaller); };
+const std::wstring kUnpack = text::kUnpackFailed;
+
+// clang-format off
+const Row kRows[] = {
+    {"every listed CAB in list order, then every CAB swept", L"a.cab b.cab c.cab unlisted.cab",
+     "c.cab\r\na.cab\r\nb.cab\r\n", nullptr, L"c.cab a.cab b.cab", {}, L""},
+    {"no list: the message, then the sweep", L"a.cab", kNoListFile, nullptr, L"", {text::kNoList},
+     L""},
+    {"a list held open elsewhere cannot be opened", L"a.cab", "a.cab\r\n",
+     [](DeviceTest& t) { t.dev().setInUse(kDir + L"Vorlund.ini", true); }, L"", {text::kNoList},
+     L""},
+    {"missing, hidden, system and directory names are skipped silently",
+     L"ok.cab hidden.cab:H system.cab:S dir.cab:D",
+     "missing.cab\r\nhidden.cab\r\nsystem.cab\r\ndir.cab\r\nok.cab\r\n", nullptr, L"ok.cab", {},
+     L"hidden.cab system.cab dir.cab"},
+    {"a list naming no existing CAB still sweeps", L"stray.cab", "none.cab\r\nnil.cab", nullptr,
+     L"", {}, L""},
+    {"installer missing, short list: one message, the second name not tried", L"a.cab b.cab",
+     "a.cab\r\nb.cab\r\n", noInstaller, L"", {kUnpack}, L""},
+    {"installer missing: one message per block holding an installable name", L"a.cab",
+     blocks({"a.cab\r\na.cab\r\n", "", "a.cab\r\n"}, "a.cab\r\na.cab\r\n"), noInstaller, L"",
+     {kUnpack, kUnpack, kUnpack}, L""},
+    {"an unreadable exit status skips the rest of its block only", L"bad.cab skipped.cab next.cab",
+     blocks({"bad.cab\r\nskipped.cab\r\n"}, "next.cab\r\n"),
+     [](DeviceTest& t) { t.script.unreadable = {L"bad.cab"}; }, L"bad.cab next.cab", {kUnpack},
+     L""},
+    {"a rejected CAB counts as installed, without a word", L"a.cab b.cab", "a.cab\r\nb.cab\r\n",
+     [](DeviceTest& t) { t.script.reject = {L"a.cab"}; }, L"a.cab b.cab", {}, L""},
+    {"a CAB named twice runs twice while it exists", L"a.cab", "a.cab\r\na.cab\r\n", nullptr,
+     L"a.cab a.cab", {}, L""},
+    {"a CAB named twice runs once when its installer deleted it", L"a.cab", "a.cab\r\na.cab\r\n",
+     [](DeviceTest& t) { t.script.deletesCab = true; }, L"a.cab", {}, L""},
+    // The first heap block is the progress window's class-name buffer.
+    {"the heap cannot supply the module path: nothing at all", L"a.cab", "a.cab\r\n",
+     [](DeviceTest& t) { t.dev().failCall(sim::Op::Allocate, 2); }, L"", {}, L"a.cab"},
+    {"the module path cannot be read: nothing at all", L"a.cab", "a.cab\r\n",
+     [](DeviceTest& t) { t.dev().failCall(sim::Op::OwnModulePath, 1); }, L"", {}, L"a.cab"},
+};
+// clang-format on
+
+TEST_F(Launcher, Runs)
+{
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.what);
+        fresh();
+        installInstaller();
+        addCabs(row.cabs);
+        if (row.list != kNoListFile)
+            writeList(row.list);
+        if (row.also)
+            row.also(*this);
+        runLauncher();
+        std::vector<std::wstring> expected;
+        for (const std::wstring& name : words(row.installed))
+            expected.push_back(kDir + name);
+        EXPECT_EQ(installed(), expected);
+        EXPECT_EQ(messages(), row.messages);
+        EXPECT_EQ(cabsLeft(), words(row.left));
+        EXPECT_TRUE(dev().exists(kDir + L"Vorlund.exe"));
+        expectClean();
+    }
+}
+
+TEST_F(Launcher, PausesThenWaitsForEachRunWithoutLimitOneAfterTheOther)
+{
+    installInstaller();
+    addCabs(L"a.cab b.cab c.cab");
+    writeList("a.cab\r\nb.cab\r\nc.cab\r\n");
+    runLauncher();
+    EXPECT_EQ(dev().eventsOf<sim::event::Pause>().front().ms, 250u);
+    auto waits = dev().eventsOf<sim::event::Wait>();
+    ASSERT_EQ(waits.size(), 3u);
+    for (const auto& w : waits)
+        EXPECT_EQ(w.askedMs, device::kWaitForever);
+    EXPECT_EQ(dev().now(), 250u + 3 * 1000u);
+    for (const auto& s : dev().eventsOf<sim::event::Start>())
+        EXPECT_TRUE(s.keptHandles);
+}
+
+TEST_F(Launcher, ModulePathWithoutABackslashUsesBareNames)
+{
+    installInstaller();
+    dev().setModulePath(L"Vorlund.exe");
+    dev().addFile(L"\\Vorlund.ini", "a.cab\r\n");
+    dev().addFile(L"\\a.cab", "MSCF");
+    addCab(L"elsewhere.cab");
+    runLauncher();
+    EXPECT_EQ(installed(), std::vector<std::wstring>{L"a.cab"});
+    EXPECT_FALSE(dev().exists(L"\\a.cab")) << "the sweep ran on the bare pattern";
+    EXPECT_EQ(cabsLeft(), std::vector<std::wstring>{L"elsewhere.cab"});
+}
+
+// ---- the installers already running -------------------------------------------------
+
+std::vector<uint32_t> waitedFor(const sim::Device& d)
+{
+    std::vector<uint32_t> out;
+    for (const auto& w : d.eventsOf<sim::event::Wait>()) {
+        if (w.askedMs == 600000)
+            out.push_back(w.processId);
+    }
+    return out;
+}
+
+TEST_F(Launcher, WalkCollectsTheInstallersFromTheLastWindowThenWaitsForEach)
+{
+    installInstaller();
+    sim::ProgramRun first, second, stuck;
+    first.durationMs = 5000;
+    second.durationMs = 9000;
+    stuck.endsNever = true;
+    // Created first, so last in Z-order: the walk reaches it first.
+    uint32_t firstId = dev().spawnProcess(kInstaller, first, L"MSWCELOAD");
+    dev().setClassNameReadable(dev().addTopLevelWindow(L"MSWCELOAD", 0), false);
+    dev().addTopLevelWindow(L"mswceload", 0);  // class names compare exactly
+    uint32_t stuckId = dev().spawnProcess(kInstaller, stuck, L"MSWCELOAD");
+    dev().setProcessOpenable(stuckId, false);  // cannot be opened: not waited for
+    uint32_t secondId = dev().spawnProcess(kInstaller, second, L"MSWCELOAD");
+    addCab(L"a.cab");
+    writeList("a.cab\r\n");
+    runLauncher();
+    // The first installer's window is gone once it has ended; the second is
+    // still waited for.
+    EXPECT_EQ(waitedFor(dev()), (std::vector<uint32_t>{firstId, secondId}));
+    ASSERT_EQ(dev().eventsOf<sim::event::Start>().size(), 1u);
+    EXPECT_EQ(dev().now(), 9000u + 1000u) << "no installer run before both have ended";
+    expectClean();
+}
+
+TEST_F(Launcher, AnInstallerThatNeverEndsIsWaitedForTenMinutes)
+{
+    sim::ProgramRun stuck;
+    stuck.endsNever = true;
+    std::vector<uint32_t> ids;
+    // Seventeen of them: the walk stops after sixteen, the frontmost is left.
+    for (int i = 0; i < 17; ++i)
+        ids.push_back(dev().spawnProcess(kInstaller, stuck, L"MSWCELOAD"));
+    writeList("");
+    runLauncher();
+    ids.pop_back();
+    EXPECT_EQ(waitedFor(dev()), ids);
+    EXPECT_EQ(dev().now(), 250u + 16 * 600000u);
+    expectClean();
+}
+
+// ---- paths at the edges of the buffers ------------------------------------------------
+
+struct LimitRow {
+    const char* what;
+    size_t dirLength;  // the install directory "\ddd...\", in characters
+    const wchar_t* exe;
+    std::vector<std::wstring> cabs;  // listed in this order
+    std::vector<std::wstring> installed;
+    std::vector<std::wstring> left;
+};
+
+const std::wstring k255 = std::wstring(251, L'n') + L".cab";
+const std::wstring k256 = std::wstring(252, L'm') + L".cab";
+
+// clang-format off
+const LimitRow kLimits[] = {
+    {"module path of 259 characters: installs and sweeps", 248, L"Vorlund.exe", {L"a.cab"},
+     {L"a.cab"}, {}},
+    {"module path of 260 characters: ends quietly", 249, L"Vorlund.exe", {L"a.cab"}, {},
+     {L"a.cab"}},
+    {"directory too long for the sweep pattern: installs, sweeps nothing", 255, L"V", {L"a.cab"},
+     {L"a.cab"}, {L"a.cab"}},
+    {"directory that just fits the sweep pattern", 254, L"V", {L"a.cab"}, {L"a.cab"}, {}},
+    {"names of 255 bytes are installed, of 256 passed over in both passes", 4, L"Vorlund.exe",
+     {k256, k255}, {k255}, {k256}},
+    {"the sweep passes over a path over 259 characters", 200, L"Vorlund.exe",
+     {std::wstring(66, L'x') + L".cab", L"short.cab"},
+     {std::wstring(66, L'x') + L".cab", L"short.cab"}, {std::wstring(66, L'x') + L".cab"}},
+};
+// clang-format on
+
+TEST_F(Launcher, PathsAtTheEdgesOfTheBuffers)
+{
+    for (const LimitRow& row : kLimits) {
+        SCOPED_TRACE(row.what);
+        std::wstring dir = L"\\" + std::wstring(row.dirLength - 2, L'd') + L"\\";
+        fresh(dir, row.exe);
+        installInstaller();
+        std::string list;
+        for (const std::wstring& cab : row.cabs) {
+            dev().addFile(dir + cab, "MSCF");
+            list += sim::toAnsi(cab) + "\r\n";
+        }
+        dev().addFile(dir + L"Vorlund.ini", list);
+        runLauncher();
+        std::vector<std::wstring> expected;
+        for (const std::wstring& name : row.installed)
+            expected.push_back(dir + name);
+        EXPECT_EQ(installed(), expected);
+        EXPECT_EQ(cabsLeft(dir), row.left);
+        EXPECT_TRUE(messages().empty());
+        expectClean();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,179 @@
+// The progress window, driven by whole launcher runs: what it showed at each
+// synchronous repaint, for each kind of run and each shape of its template.
+#include <algorithm>
+
+#include "launcher/ProgressWindow.h"
+#include "tests/Support.h"
+
+namespace {
+
+using namespace test;
+
+// What the window showed at one repaint: the status text and the bar.
+struct Frame {
+    std::wstring text;
+    uint32_t upper;
+    int32_t position;
+    bool operator==(const Frame& o) const
+    {
+        return text == o.text && upper == o.upper && position == o.position;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Frame& f)
+{
+    return out << "{" << sim::utf8(f.text) << ", 0.." << f.upper << ", " << f.position << "}";
+}
+
+bool isClass(const sim::Window& w, const std::wstring& name)
+{
+    std::wstring folded = w.className;
+    std::transform(folded.begin(), folded.end(), folded.begin(), sim::foldCase);
+    return folded == name;
+}
+
+using Template = std::vector<sim::DialogChild>;
+
+struct Row {
+    const char* what;
+    std::string list;
+    std::function<void(DeviceTest&)> also;
+    std::vector<Frame> frames;
+};
+
+const std::wstring kS3 = text::status(3), kS2 = text::status(2), kS1 = text::status(1),
+                   kS0 = text::status(0), kDone = text::kDone;
+
+auto withTemplate(const Template& children)
+{
+    return [=](DeviceTest& t) { sim::current().setDialogTemplate(children); };
+}
+
+// clang-format off
+const Row kRows[] = {
+    {"three CABs: the text counts down, the bar moves by ten", "a.cab\r\nb.cab\r\nc.cab\r\n",
+     nullptr, {{kS3, 35, 5}, {kS2, 35, 15}, {kS1, 35, 25}, {kS0, 35, 35}, {kDone, 35, 35}}},
+    {"no installable CAB: a full bar at once", "missing.cab\r\n", nullptr,
+     {{kS0, 5, 5}, {kDone, 5, 5}}},
+    {"a failed run gets no advance, the bar is filled at the end", "a.cab\r\nb.cab\r\nc.cab\r\n",
+     [](DeviceTest& t) { t.script.unreadable = {L"b.cab"}; },
+     {{kS3, 35, 5}, {kS2, 35, 15}, {kDone, 35, 35}}},
+    // Installing a.cab drops a+.cab, which drops a++.cab: one CAB counted, three installed.
+    {"more CABs in the install pass than counted: the text goes negative",
+     "a.cab\r\na+.cab\r\na++.cab\r\n", nullptr,
+     {{kS1, 15, 5}, {kS0, 15, 15}, {text::status(-1), 15, 25}, {text::status(-2), 15, 35},
+      {kDone, 15, 15}}},
+    {"control classes compare without regard to case", "a.cab\r\n",
+     withTemplate({{L"Static"}, {L"MSCTLS_PROGRESS32"}}),
+     {{kS1, 15, 5}, {kS0, 15, 15}, {kDone, 15, 15}}},
+    {"the first control of each class is the one", "a.cab\r\n",
+     withTemplate({{L"Button"}, {L"static"}, {L"msctls_progress32"}, {L"static"},
+                   {L"msctls_progress32"}}),
+     {{kS1, 15, 5}, {kS0, 15, 15}, {kDone, 15, 15}}},
+    {"without a bar only advance sets the text", "a.cab\r\nb.cab\r\n", withTemplate({{L"static"}}),
+     {{kS1, 0, 0}, {kS0, 0, 0}}},
+    {"without a text the bar still moves", "a.cab\r\nb.cab\r\n",
+     withTemplate({{L"msctls_progress32"}}),
+     {{L"", 25, 5}, {L"", 25, 15}, {L"", 25, 25}, {L"", 25, 25}}},
+    {"a control whose class name cannot be read is passed over", "a.cab\r\n",
+     withTemplate({{L"static", false}, {L"msctls_progress32"}}),
+     {{L"", 15, 5}, {L"", 15, 15}, {L"", 15, 15}}},
+    {"no heap for the class name: no control is found", "a.cab\r\n",
+     [](DeviceTest& t) { t.dev().failCall(sim::Op::Allocate, 1); }, {{L"", 100, 0}}},
+    {"without a list the window keeps its empty texts", "<no list>", nullptr, {}},
+    {"a window that cannot be created: the same run, no display", "a.cab\r\n",
+     [](DeviceTest& t) { t.dev().failCall(sim::Op::CreateDialog, 1); }, {}},
+};
+// clang-format on
+
+class Progress : public DeviceTest {
+protected:
+    std::vector<Frame> frames()
+    {
+        std::vector<Frame> out;
+        for (const auto& r : dev().eventsOf<sim::event::Repaint>()) {
+            EXPECT_EQ(r.flags, 0x101u);
+            EXPECT_TRUE(r.visible);
+            Frame f{L"", 0, 0};
+            auto text = std::find_if(r.children.begin(), r.children.end(),
+                                     [](const sim::Window& w) { return isClass(w, L"static"); });
+            auto bar = std::find_if(r.children.begin(), r.children.end(), [](const sim::Window& w) {
+                return isClass(w, L"msctls_progress32");
+            });
+            if (text != r.children.end())
+                f.text = text->text;
+            if (bar != r.children.end())
+                f = Frame{f.text, bar->rangePacked >> 16, bar->position};
+            out.push_back(f);
+        }
+        return out;
+    }
+};
+
+TEST_F(Progress, Runs)
+{
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.what);
+        fresh();
+        installInstaller();
+        script.drops = {L"a.cab", L"a+.cab"};
+        for (const wchar_t* name : {L"a.cab", L"b.cab", L"c.cab"})
+            addCab(name);
+        if (row.list != "<no list>")
+            writeList(row.list);
+        if (row.also)
+            row.also(*this);
+        runLauncher();
+        EXPECT_EQ(frames(), row.frames);
+        auto created = dev().eventsOf<sim::event::CreateDialog>();
+        ASSERT_EQ(created.size(), 1u);
+        EXPECT_EQ(created[0].templateId, 101);
+        EXPECT_EQ(created[0].owner, 0u);
+        EXPECT_EQ(created[0].value, 0);
+        auto classes = dev().eventsOf<sim::event::InitProgressClass>();
+        ASSERT_EQ(classes.size(), 1u);
+        EXPECT_EQ(classes[0].size, 8u);
+        EXPECT_EQ(classes[0].classes, 0x20u);
+        for (const auto& m : dev().eventsOf<sim::event::Message>()) {
+            EXPECT_TRUE(m.number == 12 || m.number == 1025 || m.number == 1026) << m.number;
+            EXPECT_EQ(m.number == 1026 ? size_t(m.second) : m.first, 0u) << m.number;
+        }
+        // Shown and brought to the front before the first repaint; destroyed
+        // after the last, unless there was no list.
+        bool window = created[0].window != 0, list = row.list != "<no list>";
+        std::vector<std::string> order;
+        for (const sim::Event& e : dev().events()) {
+            if (auto* s = std::get_if<sim::event::ShowWindow>(&e.what))
+                order.push_back("show " + std::to_string(s->command));
+            else if (std::holds_alternative<sim::event::BringToFront>(e.what))
+                order.push_back("front");
+            else if (std::holds_alternative<sim::event::DestroyWindow>(e.what))
+                order.push_back("destroy");
+        }
+        std::vector<std::string> shown = {"show 5", "front", "destroy"};
+        EXPECT_EQ(order, window && list ? shown : std::vector<std::string>());
+        if (window && !list)
+            EXPECT_TRUE(dev().window(created[0].window)->visible);
+        expectClean();
+    }
+}
+
+TEST_F(Progress, PastSixThousandFiveHundredAndFiftyThreeCabsTheRangeWraps)
+{
+    // 10 * 6554 + 5 = 65545 travels modulo 65536 as 9: the bar starts more
+    // than half full and is full after the first CAB, while the text counts.
+    installInstaller();
+    addCab(L"a.cab");
+    std::string list;
+    for (int i = 0; i < 6554; ++i)
+        list += "a.cab\r\n";
+    writeList(list);
+    runLauncher();
+    std::vector<Frame> f = frames();
+    ASSERT_EQ(f.size(), 6556u);
+    EXPECT_EQ(f[0], (Frame{text::status(6554), 9, 5}));
+    EXPECT_EQ(f[1], (Frame{text::status(6553), 9, 15}));
+    EXPECT_EQ(f.back(), (Frame{kDone, 9, 65545}));
+}
+
+}  // namespace
