@@ -38,9 +38,10 @@ void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring
         entries.push_back(*it);
     if (ec)
         throw BundleError("cannot read directory " + dir.string() + ": " + ec.message());
-    std::sort(entries.begin(), entries.end(), [](const fs::directory_entry& a, const fs::directory_entry& b) {
-        return a.path().filename().string() < b.path().filename().string();
-    });
+    std::sort(entries.begin(), entries.end(),
+              [](const fs::directory_entry& a, const fs::directory_entry& b) {
+                  return a.path().filename().string() < b.path().filename().string();
+              });
 
     for (const fs::directory_entry& e : entries) {
         std::string hostName = hostPrefix + e.path().filename().string();

@@ -131,7 +131,8 @@ std::wstring lastComponent(const std::wstring& name)
     return cut == std::wstring::npos ? name : name.substr(cut + 1);
 }
 
-Finding lineFinding(const std::string& code, int line, const std::string& message, bool warning = true)
+Finding lineFinding(const std::string& code, int line, const std::string& message,
+                    bool warning = true)
 {
     Finding f;
     f.warning = warning;
@@ -144,8 +145,8 @@ Finding lineFinding(const std::string& code, int line, const std::string& messag
 
 bool isUtf16(const std::string& bytes)
 {
-    if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                              (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+    if (bytes.size() >= 2 &&
+        ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
         return true;
     // Without a mark: text whose every other byte is NUL.
     size_t zeros = 0;
@@ -158,34 +159,38 @@ bool isUtf16(const std::string& bytes)
 // expect. None of it decides which names exist.
 void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
 {
-    if (!raw.empty() && (raw.front() == ' ' || raw.front() == '\t' || raw.back() == ' ' || raw.back() == '\t')) {
+    if (!raw.empty() &&
+        (raw.front() == ' ' || raw.front() == '\t' || raw.back() == ' ' || raw.back() == '\t')) {
         bool front = raw.front() == ' ' || raw.front() == '\t';
         std::string what = front ? (raw.front() == ' ' ? "a leading space" : "a leading tab")
                                  : (raw.back() == ' ' ? "a trailing space" : "a trailing tab");
-        out->push_back(lineFinding("whitespace", line,
-                                   "has " + what + ": the device keeps spaces and tabs in the name"));
+        out->push_back(lineFinding(
+            "whitespace", line, "has " + what + ": the device keeps spaces and tabs in the name"));
     }
     size_t nul = raw.find('\0');
     if (nul != std::string::npos)
-        out->push_back(lineFinding("nul", line,
-                                   "holds a NUL byte: the device reads no further in this 4096-byte block"));
+        out->push_back(lineFinding(
+            "nul", line, "holds a NUL byte: the device reads no further in this 4096-byte block"));
     for (unsigned char c : raw) {
         if ((c < 0x20 && c != '\t' && c != 0) || c == 0x7F) {
-            out->push_back(lineFinding("control", line, "holds the control character " +
-                                                            shown(std::wstring(1, c)) +
-                                                            ", which no file name can hold"));
+            out->push_back(lineFinding("control", line,
+                                       "holds the control character " + shown(std::wstring(1, c)) +
+                                           ", which no file name can hold"));
             break;
         }
     }
     std::string text = raw.substr(0, nul);
-    if (std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+    if (std::none_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
         return;
     std::wstring decoded;
     bool multibyte = false;
     if (decodeUtf8(text, &decoded, &multibyte) && multibyte) {
-        std::string message = "is UTF-8 text (" + inQuotes(decoded) + "), but the device reads Windows-1252: " +
-                              inQuotes(sim::fromAnsi(text));
-        auto lost = std::find_if(decoded.begin(), decoded.end(), [](wchar_t c) { return !inWindows1252(c); });
+        std::string message =
+            "is UTF-8 text (" + inQuotes(decoded) +
+            "), but the device reads Windows-1252: " + inQuotes(sim::fromAnsi(text));
+        auto lost = std::find_if(decoded.begin(), decoded.end(),
+                                 [](wchar_t c) { return !inWindows1252(c); });
         if (lost != decoded.end())
             message += "; " + inQuotes(std::wstring(1, *lost)) +
                        " has no Windows-1252 form, so no list can name that file: rename it";
@@ -198,8 +203,9 @@ void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
         if (undefinedIn1252(c)) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "0x%02X", c);
-            out->push_back(lineFinding("encoding", line, std::string("holds the byte ") + hex +
-                                                             ", which is no character in Windows-1252"));
+            out->push_back(lineFinding("encoding", line,
+                                       std::string("holds the byte ") + hex +
+                                           ", which is no character in Windows-1252"));
             return;
         }
     }
@@ -250,14 +256,17 @@ ListReport checkList(const std::wstring& directory)
     // Byte-level lint, per line.
     bool utf16 = isUtf16(bytes);
     if (utf16) {
-        out.push_back(lineFinding("encoding", 1, "the list is UTF-16 text, but the device reads 8-bit "
-                                                 "Windows-1252 text: save it as Windows-1252 (ANSI)"));
+        out.push_back(lineFinding("encoding", 1,
+                                  "the list is UTF-16 text, but the device reads 8-bit "
+                                  "Windows-1252 text: save it as Windows-1252 (ANSI)"));
     } else {
         bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
         if (bom) {
             std::string first = names.empty() ? "" : ": " + inQuotes(names.front().name);
-            out.push_back(lineFinding("bom", 1, "starts with a UTF-8 byte-order mark, which the device reads "
-                                                "into the first name" + first + "; save without it"));
+            out.push_back(lineFinding("bom", 1,
+                                      "starts with a UTF-8 byte-order mark, which the device reads "
+                                      "into the first name" +
+                                          first + "; save without it"));
         }
         for (const RawLine& l : lines) {
             size_t from = l.start == 0 && bom ? 3 : l.start;
@@ -282,14 +291,15 @@ ListReport checkList(const std::wstring& directory)
         l.name = n.name;
         l.partial = n.start != raw.start || n.end != raw.end;
         if (l.partial)
-            out.push_back(lineFinding("partial", l.line, "the device reads only " + inQuotes(n.name) +
-                                                             " of this line"));
+            out.push_back(lineFinding(
+                "partial", l.line, "the device reads only " + inQuotes(n.name) + " of this line"));
         wchar_t path[device::kMaxLongPath];
         if (!vorlund::buildCabPath(path, directory.c_str(), n.name.c_str())) {
             l.skipReason = "path too long";
-            out.push_back(lineFinding("path-too-long", l.line, inQuotes(n.name) + ": the path is longer than " +
-                                                                   std::to_string(device::kMaxLongPath - 1) +
-                                                                   " characters; skipped without a word"));
+            out.push_back(lineFinding("path-too-long", l.line,
+                                      inQuotes(n.name) + ": the path is longer than " +
+                                          std::to_string(device::kMaxLongPath - 1) +
+                                          " characters; skipped without a word"));
             placed.push_back({n.start, l});
             continue;
         }
@@ -304,9 +314,11 @@ ListReport checkList(const std::wstring& directory)
                 what = hasWildcard(n.name) ? "no file matches this wildcard" : "no such file";
                 std::wstring near = hasWildcard(n.name) ? L"" : nearMiss(directory, n.name);
                 size_t cut = n.name.find_last_of(L"\\/");
-                const sim::FileNode* sub = cut == std::wstring::npos ? nullptr
-                                                                      : dev.node(directory + n.name.substr(0, cut));
-                if (cut != std::wstring::npos && (sub == nullptr || !(sub->attributes & kAttrDirectory)))
+                const sim::FileNode* sub = cut == std::wstring::npos
+                                               ? nullptr
+                                               : dev.node(directory + n.name.substr(0, cut));
+                if (cut != std::wstring::npos &&
+                    (sub == nullptr || !(sub->attributes & kAttrDirectory)))
                     what = "no directory " + inQuotes(n.name.substr(0, cut));
                 else if (!near.empty())
                     what += " (did you mean " + inQuotes(near) + "?)";
@@ -317,29 +329,41 @@ ListReport checkList(const std::wstring& directory)
             } else {
                 l.skipReason = what = "system";
             }
-            std::string code = !found ? "missing" : (entry.attributes & kAttrDirectory) ? "directory"
-                                      : (entry.attributes & kAttrHidden) ? "hidden" : "system";
-            out.push_back(lineFinding(code, l.line, inQuotes(n.name) + ": " + what +
-                                                        "; the device skips it without a word"));
+            std::string code = !found                                ? "missing"
+                               : (entry.attributes & kAttrDirectory) ? "directory"
+                               : (entry.attributes & kAttrHidden)    ? "hidden"
+                                                                     : "system";
+            out.push_back(lineFinding(code, l.line,
+                                      inQuotes(n.name) + ": " + what +
+                                          "; the device skips it without a word"));
         } else {
             if (hasWildcard(n.name))
-                out.push_back(lineFinding("wildcard", l.line, inQuotes(n.name) + " holds a wildcard: the device's check "
-                                          "finds " + inQuotes(entry.name) + ", but the installer is handed the "
-                                          "name with the wildcard in it"));
+                out.push_back(lineFinding("wildcard", l.line,
+                                          inQuotes(n.name) +
+                                              " holds a wildcard: the device's check "
+                                              "finds " +
+                                              inQuotes(entry.name) +
+                                              ", but the installer is handed the "
+                                              "name with the wildcard in it"));
             else if (lastComponent(n.name) != entry.name)
-                out.push_back(lineFinding("case", l.line, inQuotes(n.name) + " names " + inQuotes(entry.name) +
-                                          " (letter case does not matter on the device)", false));
+                out.push_back(lineFinding("case", l.line,
+                                          inQuotes(n.name) + " names " + inQuotes(entry.name) +
+                                              " (letter case does not matter on the device)",
+                                          false));
             if (!vorlund::endsWithIgnoringCase(n.name.c_str(), kCabExtension))
-                out.push_back(lineFinding("not-cab", l.line, inQuotes(n.name) + " does not end in .cab: the installer "
-                                          "is run on it all the same, and the sweep leaves it"));
+                out.push_back(lineFinding(
+                    "not-cab", l.line,
+                    inQuotes(n.name) + " does not end in .cab: the installer "
+                                       "is run on it all the same, and the sweep leaves it"));
         }
         std::wstring key = dev.canonical(path);
         auto earlier = firstLine.find(key);
         if (earlier != firstLine.end()) {
             l.repeats = earlier->second;
-            out.push_back(lineFinding("duplicate", l.line, inQuotes(n.name) + " repeats line " +
-                                      std::to_string(earlier->second) +
-                                      (l.installable ? ": the device installs it twice" : "")));
+            out.push_back(lineFinding("duplicate", l.line,
+                                      inQuotes(n.name) + " repeats line " +
+                                          std::to_string(earlier->second) +
+                                          (l.installable ? ": the device installs it twice" : "")));
         } else {
             firstLine[key] = l.line;
         }
@@ -360,14 +384,17 @@ ListReport checkList(const std::wstring& directory)
             size_t beforeNul = std::min(text.find('\0'), text.size());
             if (beforeNul > static_cast<size_t>(device::kMaxNameBytes)) {
                 l.skipReason = "over 255 bytes";
-                out.push_back(lineFinding("too-long", l.line, std::to_string(beforeNul) + " bytes long: the device "
-                                          "passes over names longer than 255 bytes"));
+                out.push_back(lineFinding("too-long", l.line,
+                                          std::to_string(beforeNul) +
+                                              " bytes long: the device "
+                                              "passes over names longer than 255 bytes"));
             } else if (nulLine != 0) {
                 l.skipReason = "after a NUL byte";
                 if (!utf16 && nulLine != raw.number)
-                    out.push_back(lineFinding("unread", l.line, "never read: the NUL byte on line " +
-                                              std::to_string(nulLine) +
-                                              " ends the device's reading of its 4096-byte block"));
+                    out.push_back(
+                        lineFinding("unread", l.line,
+                                    "never read: the NUL byte on line " + std::to_string(nulLine) +
+                                        " ends the device's reading of its 4096-byte block"));
             } else {
                 l.skipReason = "never read";
                 out.push_back(lineFinding("unread", l.line, "never read by the device"));
@@ -376,7 +403,8 @@ ListReport checkList(const std::wstring& directory)
         }
     }
     if (names.empty())
-        out.push_back(lineFinding("empty-list", 0, listName + " names no CAB: nothing is installed"));
+        out.push_back(
+            lineFinding("empty-list", 0, listName + " names no CAB: nothing is installed"));
 
     std::stable_sort(placed.begin(), placed.end(),
                      [](const Placed& a, const Placed& b) { return a.offset < b.offset; });

@@ -33,10 +33,10 @@ struct Options {
 // but harmless (a note). Texts are UTF-8.
 struct Finding {
     bool warning = true;
-    std::string code;     // stable identifier: "missing", "unlisted", ...
-    int line = 0;         // line of the list it is about; 0: none
-    int lastLine = 0;     // last line of a run of lines (== line for one)
-    std::string file;     // directory entry it is about (device form); empty: none
+    std::string code;  // stable identifier: "missing", "unlisted", ...
+    int line = 0;      // line of the list it is about; 0: none
+    int lastLine = 0;  // last line of a run of lines (== line for one)
+    std::string file;  // directory entry it is about (device form); empty: none
     std::string message;
 };
 
@@ -54,8 +54,19 @@ struct ListLine {
     bool rejected = false;
 };
 
-enum class EventKind { Wait, Start, StartFailed, Install, InstallFailed, Window, WindowClosed,
-                       MessageBox, Delete, DeleteFailed, Registry };
+enum class EventKind {
+    Wait,
+    Start,
+    StartFailed,
+    Install,
+    InstallFailed,
+    Window,
+    WindowClosed,
+    MessageBox,
+    Delete,
+    DeleteFailed,
+    Registry
+};
 
 // One visible thing the device did, in order.
 struct Event {

@@ -150,7 +150,8 @@ int main(int argc, char** argv)
         }
         return status;
     } catch (const UsageError& e) {
-        std::cerr << "vorlund-preview: " << e.what() << "\n(vorlund-preview --help tells how to use it)\n";
+        std::cerr << "vorlund-preview: " << e.what()
+                  << "\n(vorlund-preview --help tells how to use it)\n";
         return 2;
     } catch (const BundleError& e) {
         std::cerr << "vorlund-preview: " << e.what() << "\n";

@@ -50,7 +50,7 @@ struct Stage {
     std::set<std::wstring> rejectPaths;  // canonical
     std::vector<InstallerRun> runs;
     bool launcherStarted = false;
-    size_t hookEventsEnd = 0;  // the device's events before this one are the hook's
+    size_t hookEventsEnd = 0;      // the device's events before this one are the hook's
     std::set<std::string> loaded;  // host names of the bundle entries on the device
 };
 
@@ -99,8 +99,10 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
         if (dev().exists(path)) {
             // Two names here, one name on the device, where case does not count.
             if (findings)
-                findings->push_back(fileFinding("name-clash", e.hostName, "is the same name on the device as " +
-                                                inQuotes(dev().node(path)->name) + ": only one of them can be there"));
+                findings->push_back(fileFinding("name-clash", e.hostName,
+                                                "is the same name on the device as " +
+                                                    inQuotes(dev().node(path)->name) +
+                                                    ": only one of them can be there"));
             continue;
         }
         stage.loaded.insert(e.hostName);
@@ -131,14 +133,17 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
     // The stand-in platform installer accepts every CAB but the rejected ones.
     if (!o.noInstaller) {
         Stage* s = &stage;
-        dev().installProgram(kInstallerProgram, [s](sim::Device&, const std::wstring& commandLine) {
-            std::wstring path = sim::quotedPath(commandLine);
-            bool rejected = s->rejectPaths.count(canonical(path)) != 0;
-            s->runs.push_back({path, rejected});
-            sim::ProgramRun run;
-            run.durationMs = kInstallerRunMs;
-            return run;
-        }, kInstallerWindowClass);
+        dev().installProgram(
+            kInstallerProgram,
+            [s](sim::Device&, const std::wstring& commandLine) {
+                std::wstring path = sim::quotedPath(commandLine);
+                bool rejected = s->rejectPaths.count(canonical(path)) != 0;
+                s->runs.push_back({path, rejected});
+                sim::ProgramRun run;
+                run.durationMs = kInstallerRunMs;
+                return run;
+            },
+            kInstallerWindowClass);
     }
 
     stage.launcherPath = dir + kLauncherFileName;
@@ -147,9 +152,11 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
         dev().remove(stage.launcherPath);
     } else {
         if (!hasLauncher && findings)
-            findings->push_back(fileFinding("stand-in", utf8(kLauncherFileName),
-                                            "not in the directory: a stand-in takes its place in the rehearsal; "
-                                            "the main package must put the launcher here", false));
+            findings->push_back(
+                fileFinding("stand-in", utf8(kLauncherFileName),
+                            "not in the directory: a stand-in takes its place in the rehearsal; "
+                            "the main package must put the launcher here",
+                            false));
         if (!hasLauncher)
             dev().addFile(stage.launcherPath, "launcher");
         if (o.fromHook) {
@@ -282,7 +289,8 @@ std::vector<Event> readTimeline(const Stage& stage)
             e.kind = EventKind::WindowClosed;
         } else if (auto* f = std::get_if<sim::event::StartFailed>(&record.what)) {
             e.program = f->program;
-            e.kind = e.program == kInstallerProgram ? EventKind::InstallFailed : EventKind::StartFailed;
+            e.kind =
+                e.program == kInstallerProgram ? EventKind::InstallFailed : EventKind::StartFailed;
         } else if (auto* s = std::get_if<sim::event::Start>(&record.what)) {
             e.program = s->program;
             e.text = s->commandLine;
@@ -315,7 +323,8 @@ const sim::FileNode* sweepStopper(const std::wstring& dir)
 {
     for (const std::wstring& name : dev().list(dir)) {
         const sim::FileNode* n = dev().node(dir + name);
-        if (vorlund::endsWithIgnoringCase(name.c_str(), kCabExtension) && (n->attributes & (kAttrHidden | kAttrSystem)))
+        if (vorlund::endsWithIgnoringCase(name.c_str(), kCabExtension) &&
+            (n->attributes & (kAttrHidden | kAttrSystem)))
             return n;
     }
     return nullptr;
@@ -335,8 +344,9 @@ void judgeRun(const Stage& stage, Result* r)
     for (const Event& e : r->events)
         failures += e.kind == EventKind::InstallFailed ? 1 : 0;
     r->installerRuns = static_cast<int>(stage.runs.size());
-    r->rejectedRuns = static_cast<int>(std::count_if(stage.runs.begin(), stage.runs.end(),
-                                                     [](const InstallerRun& run) { return run.rejected; }));
+    r->rejectedRuns =
+        static_cast<int>(std::count_if(stage.runs.begin(), stage.runs.end(),
+                                       [](const InstallerRun& run) { return run.rejected; }));
     r->messageBoxes = static_cast<int>(dev().eventsOf<sim::event::MessageBox>().size());
     r->deleted = static_cast<int>(dev().deletions().size());
     r->deviceTimeMs = dev().now();
@@ -344,25 +354,32 @@ void judgeRun(const Stage& stage, Result* r)
     // The run as a whole.
     bool listUsed = r->launcherRan && r->listPresent;
     if (o.fromHook && !r->launcherRan)
-        r->findings.push_back(fileFinding("no-launcher", utf8(kLauncherFileName),
-                                          "the setup hook finds no launcher: it says it cannot locate "
-                                          "Vorlund.exe and deletes every CAB of the directory, installing none"));
+        r->findings.push_back(
+            fileFinding("no-launcher", utf8(kLauncherFileName),
+                        "the setup hook finds no launcher: it says it cannot locate "
+                        "Vorlund.exe and deletes every CAB of the directory, installing none"));
     if (r->launcherRan && !r->listPresent) {
         const sim::FileNode* n = dev().node(dir + kCabListName);
         std::string why = o.noList ? "left out (--no-list)" : n ? "a directory" : "missing";
-        r->findings.push_back(fileFinding("no-list", r->listName, why + ": the launcher says it cannot locate "
-                                          "the CAB file list and deletes every CAB of the directory, installing none"));
+        r->findings.push_back(fileFinding(
+            "no-list", r->listName,
+            why + ": the launcher says it cannot locate "
+                  "the CAB file list and deletes every CAB of the directory, installing none"));
     }
     if (r->launcherRan && stage.launcherPath.size() + 1 > static_cast<size_t>(device::kMaxPath))
-        r->findings.push_back(fileFinding("path-too-long", utf8(kLauncherFileName), "its path on the device has " +
-                                          std::to_string(stage.launcherPath.size()) + " characters, more than the " +
-                                          std::to_string(device::kMaxPath - 1) + " the launcher can read back: it "
-                                          "ends without installing or deleting anything"));
+        r->findings.push_back(
+            fileFinding("path-too-long", utf8(kLauncherFileName),
+                        "its path on the device has " + std::to_string(stage.launcherPath.size()) +
+                            " characters, more than the " + std::to_string(device::kMaxPath - 1) +
+                            " the launcher can read back: it "
+                            "ends without installing or deleting anything"));
     if (failures > 0)
-        r->findings.push_back(fileFinding("installer-failed", utf8(kInstallerProgram),
-                                          "could not be started (" + std::to_string(failures) + (failures == 1 ? " time" : " times") +
-                                          "): each time the launcher says it cannot unpack all CAB files and "
-                                          "passes over the rest of that 4096-byte block of the list"));
+        r->findings.push_back(
+            fileFinding("installer-failed", utf8(kInstallerProgram),
+                        "could not be started (" + std::to_string(failures) +
+                            (failures == 1 ? " time" : " times") +
+                            "): each time the launcher says it cannot unpack all CAB files and "
+                            "passes over the rest of that 4096-byte block of the list"));
 
     // Each name of the list.
     std::set<std::wstring> reported;
@@ -377,14 +394,17 @@ void judgeRun(const Stage& stage, Result* r)
         f.line = f.lastLine = l.line;
         if (l.rejected && reported.insert(key).second) {
             f.code = "rejected";
-            f.message = inQuotes(l.name) + ": the installer rejected it (exit code 1); the launcher says nothing, "
+            f.message = inQuotes(l.name) +
+                        ": the installer rejected it (exit code 1); the launcher says nothing, "
                         "counts it as done, and the sweep deletes it";
             r->findings.push_back(f);
         } else if (!l.installed && listUsed) {
             f.code = "not-installed";
-            f.message = failures > 0 ? "never installed: the installer failed in this 4096-byte block, and the "
-                                       "launcher passed over the rest of it"
-                                     : "never installed";
+            f.message =
+                failures > 0
+                    ? "never installed: the installer failed in this 4096-byte block, and the "
+                      "launcher passed over the rest of it"
+                    : "never installed";
             r->findings.push_back(f);
         }
     }
@@ -408,28 +428,42 @@ void judgeRun(const Stage& stage, Result* r)
         // A list is Windows-1252 text: a name with other characters cannot be listed.
         auto foreign = std::find_if(e.deviceName.begin(), e.deviceName.end(),
                                     [](wchar_t c) { return !inWindows1252(c); });
-        std::string unlistable = foreign == e.deviceName.end() ? "" : "; no list can name it, as " +
-                                 inQuotes(std::wstring(1, *foreign)) + " has no Windows-1252 form";
+        std::string unlistable = foreign == e.deviceName.end()
+                                     ? ""
+                                     : "; no list can name it, as " +
+                                           inQuotes(std::wstring(1, *foreign)) +
+                                           " has no Windows-1252 form";
         if (top && left != nullptr) {
             std::string why = "the sweep did not delete it";
             if (left->attributes & kAttrReadOnly)
                 why = "it is read-only, and the sweep passes over it";
             else if (left->attributes & (kAttrHidden | kAttrSystem))
-                why = std::string("it is ") + (left->attributes & kAttrHidden ? "hidden" : "system") +
+                why = std::string("it is ") +
+                      (left->attributes & kAttrHidden ? "hidden" : "system") +
                       ", and the sweep ends at it";
             else if (stopper != nullptr && stopper->order < left->order)
                 why = "the sweep ends at " + inQuotes(stopper->name) + " before it";
-            r->findings.push_back(fileFinding("left-behind", file, std::string(wasInstalled ? "installed, but" :
-                                              "never installed, and") + " stays on the device: " + why));
+            r->findings.push_back(
+                fileFinding("left-behind", file,
+                            std::string(wasInstalled ? "installed, but" : "never installed, and") +
+                                " stays on the device: " + why));
         } else if (top && !wasInstalled && !named.count(key) && listUsed) {
-            r->findings.push_back(fileFinding("unlisted", file, "not named in " + r->listName + ": the sweep "
-                                              "deletes it without installing it" + unlistable));
+            r->findings.push_back(fileFinding("unlisted", file,
+                                              "not named in " + r->listName +
+                                                  ": the sweep "
+                                                  "deletes it without installing it" +
+                                                  unlistable));
         } else if (!top && wasInstalled && left != nullptr) {
-            r->findings.push_back(fileFinding("stays", file, "installed, and stays on the device: the sweep "
-                                              "deletes only the CABs of the install directory itself", false));
+            r->findings.push_back(
+                fileFinding("stays", file,
+                            "installed, and stays on the device: the sweep "
+                            "deletes only the CABs of the install directory itself",
+                            false));
         } else if (!top && !wasInstalled && !named.count(key) && listUsed) {
-            r->findings.push_back(fileFinding("unlisted", file, "not named in " + r->listName +
-                                              ": never installed (it stays on the device)" + unlistable));
+            r->findings.push_back(fileFinding("unlisted", file,
+                                              "not named in " + r->listName +
+                                                  ": never installed (it stays on the device)" +
+                                                  unlistable));
         }
     }
 }
@@ -441,15 +475,17 @@ void arrange(Result* r)
     auto group = [](const Finding& f) {
         if (f.line > 0)
             return 1;
-        bool runWide = f.code == "no-launcher" || f.code == "no-list" || f.code == "installer-failed" ||
-                       f.code == "empty-list" || (f.code == "path-too-long" && f.line == 0);
+        bool runWide = f.code == "no-launcher" || f.code == "no-list" ||
+                       f.code == "installer-failed" || f.code == "empty-list" ||
+                       (f.code == "path-too-long" && f.line == 0);
         return runWide ? 0 : 2;
     };
-    std::stable_sort(r->findings.begin(), r->findings.end(), [&](const Finding& a, const Finding& b) {
-        if (group(a) != group(b))
-            return group(a) < group(b);
-        return group(a) == 1 && a.line < b.line;
-    });
+    std::stable_sort(r->findings.begin(), r->findings.end(),
+                     [&](const Finding& a, const Finding& b) {
+                         if (group(a) != group(b))
+                             return group(a) < group(b);
+                         return group(a) == 1 && a.line < b.line;
+                     });
     std::set<int> nameLines;
     for (const ListLine& l : r->lines)
         nameLines.insert(l.line);

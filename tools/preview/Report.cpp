@@ -52,24 +52,32 @@ std::string bar(const Event& e)
 {
     int filled = static_cast<int>(std::floor(e.fill * kBarWidth + 1e-9));
     char percent[8];
-    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(std::floor(e.fill * 100 + 1e-9)));
+    std::snprintf(percent, sizeof percent, "%3d%%",
+                  static_cast<int>(std::floor(e.fill * 100 + 1e-9)));
     return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + percent;
 }
 
 const char* label(EventKind kind)
 {
     switch (kind) {
-    case EventKind::Wait: return "wait";
+    case EventKind::Wait:
+        return "wait";
     case EventKind::Start:
-    case EventKind::StartFailed: return "start";
+    case EventKind::StartFailed:
+        return "start";
     case EventKind::Install:
-    case EventKind::InstallFailed: return "install";
+    case EventKind::InstallFailed:
+        return "install";
     case EventKind::Window:
-    case EventKind::WindowClosed: return "window";
-    case EventKind::MessageBox: return "message";
+    case EventKind::WindowClosed:
+        return "window";
+    case EventKind::MessageBox:
+        return "message";
     case EventKind::Delete:
-    case EventKind::DeleteFailed: return "delete";
-    case EventKind::Registry: return "registry";
+    case EventKind::DeleteFailed:
+        return "delete";
+    case EventKind::Registry:
+        return "registry";
     }
     return "";
 }
@@ -77,17 +85,28 @@ const char* label(EventKind kind)
 const char* jsonKind(EventKind kind)
 {
     switch (kind) {
-    case EventKind::Wait: return "wait";
-    case EventKind::Start: return "start";
-    case EventKind::StartFailed: return "startFailed";
-    case EventKind::Install: return "install";
-    case EventKind::InstallFailed: return "installFailed";
-    case EventKind::Window: return "window";
-    case EventKind::WindowClosed: return "windowClosed";
-    case EventKind::MessageBox: return "messageBox";
-    case EventKind::Delete: return "delete";
-    case EventKind::DeleteFailed: return "deleteFailed";
-    case EventKind::Registry: return "registry";
+    case EventKind::Wait:
+        return "wait";
+    case EventKind::Start:
+        return "start";
+    case EventKind::StartFailed:
+        return "startFailed";
+    case EventKind::Install:
+        return "install";
+    case EventKind::InstallFailed:
+        return "installFailed";
+    case EventKind::Window:
+        return "window";
+    case EventKind::WindowClosed:
+        return "windowClosed";
+    case EventKind::MessageBox:
+        return "messageBox";
+    case EventKind::Delete:
+        return "delete";
+    case EventKind::DeleteFailed:
+        return "deleteFailed";
+    case EventKind::Registry:
+        return "registry";
     }
     return "";
 }
@@ -101,7 +120,9 @@ std::string describe(const Event& e, const Style& style)
     case EventKind::Start:
     case EventKind::Install: {
         std::string text = utf8(e.program + e.text);
-        return e.rejected ? text + "  " + style("31", "-> rejected, exit code " + std::to_string(e.exitCode)) : text;
+        return e.rejected ? text + "  " +
+                                style("31", "-> rejected, exit code " + std::to_string(e.exitCode))
+                          : text;
     }
     case EventKind::StartFailed:
     case EventKind::InstallFailed:
@@ -177,7 +198,8 @@ void writeText(std::ostream& out, const Options& o, const Result& r, bool colour
         for (const ListLine& l : r.lines) {
             char number[16];
             std::snprintf(number, sizeof number, "%6d", l.line);
-            out << number << "  " << padded(cell(l.name), nameWidth) << "  " << outcomeOf(l) << "\n";
+            out << number << "  " << padded(cell(l.name), nameWidth) << "  " << outcomeOf(l)
+                << "\n";
         }
         if (r.lines.empty())
             out << "  (no names)\n";
@@ -197,8 +219,8 @@ void writeText(std::ostream& out, const Options& o, const Result& r, bool colour
             launcherSeen = true;
         }
         std::string time = seconds(e.timeMs);
-        out << "  " << std::string(timeWidth - time.size(), ' ') << time << " s  " << padded(label(e.kind), 8)
-            << " " << describe(e, style) << "\n";
+        out << "  " << std::string(timeWidth - time.size(), ' ') << time << " s  "
+            << padded(label(e.kind), 8) << " " << describe(e, style) << "\n";
     }
     if (r.events.empty())
         out << "  (nothing)\n";
@@ -218,16 +240,20 @@ void writeText(std::ostream& out, const Options& o, const Result& r, bool colour
             if (f.warning != warnings)
                 continue;
             out << "  " << padded(where(r, f), whereWidth) << "  "
-                << style(warnings ? "33" : "36", padded(f.code, codeWidth)) << "  " << f.message << "\n";
+                << style(warnings ? "33" : "36", padded(f.code, codeWidth)) << "  " << f.message
+                << "\n";
         }
     }
 
     int warnings = r.count(true), notes = r.count(false);
-    out << "\n" << r.installerRuns << " installer run" << (r.installerRuns == 1 ? "" : "s") << " ("
-        << r.rejectedRuns << " rejected), " << r.messageBoxes << " message box" << (r.messageBoxes == 1 ? "" : "es")
-        << ", " << r.deleted << " file" << (r.deleted == 1 ? "" : "s") << " deleted, " << seconds(r.deviceTimeMs)
+    out << "\n"
+        << r.installerRuns << " installer run" << (r.installerRuns == 1 ? "" : "s") << " ("
+        << r.rejectedRuns << " rejected), " << r.messageBoxes << " message box"
+        << (r.messageBoxes == 1 ? "" : "es") << ", " << r.deleted << " file"
+        << (r.deleted == 1 ? "" : "s") << " deleted, " << seconds(r.deviceTimeMs)
         << " s of device time; "
-        << style(warnings ? "33" : "32", std::to_string(warnings) + " warning" + (warnings == 1 ? "" : "s"))
+        << style(warnings ? "33" : "32",
+                 std::to_string(warnings) + " warning" + (warnings == 1 ? "" : "s"))
         << ", " << notes << " note" << (notes == 1 ? "" : "s") << "\n";
 }
 
@@ -235,27 +261,32 @@ void writeJson(std::ostream& out, const Options& o, const Result& r, int exitSta
 {
     auto str = [](const std::string& s) { return jsonString(s); };
     auto wstr = [](const std::wstring& s) { return jsonString(utf8(s)); };
-    out << "{\n  \"directory\": " << str(o.directory) << ",\n  \"deviceDirectory\": " << wstr(o.deviceDirectory)
-        << ",\n  \"start\": " << str(o.fromHook ? "setupHook" : "launcher") << ",\n  \"rehearsed\": {\"reject\": [";
+    out << "{\n  \"directory\": " << str(o.directory)
+        << ",\n  \"deviceDirectory\": " << wstr(o.deviceDirectory)
+        << ",\n  \"start\": " << str(o.fromHook ? "setupHook" : "launcher")
+        << ",\n  \"rehearsed\": {\"reject\": [";
     for (size_t i = 0; i < o.reject.size(); ++i)
         out << (i ? ", " : "") << str(o.reject[i]);
-    out << "], \"noInstaller\": " << (o.noInstaller ? "true" : "false") << ", \"noList\": "
-        << (o.noList ? "true" : "false") << ", \"noLauncher\": " << (o.noLauncher ? "true" : "false") << "},\n";
+    out << "], \"noInstaller\": " << (o.noInstaller ? "true" : "false")
+        << ", \"noList\": " << (o.noList ? "true" : "false")
+        << ", \"noLauncher\": " << (o.noLauncher ? "true" : "false") << "},\n";
 
-    out << "  \"list\": {\"name\": " << str(r.listName) << ", \"present\": " << (r.listPresent ? "true" : "false")
-        << ", \"lines\": [";
+    out << "  \"list\": {\"name\": " << str(r.listName)
+        << ", \"present\": " << (r.listPresent ? "true" : "false") << ", \"lines\": [";
     for (size_t i = 0; i < r.lines.size(); ++i) {
         const ListLine& l = r.lines[i];
         out << (i ? "," : "") << "\n    {\"line\": " << l.line << ", \"name\": " << wstr(l.name)
-            << ", \"read\": " << (l.read ? "true" : "false") << ", \"installable\": "
-            << (l.installable ? "true" : "false") << ", \"installed\": " << (l.installed ? "true" : "false")
+            << ", \"read\": " << (l.read ? "true" : "false")
+            << ", \"installable\": " << (l.installable ? "true" : "false")
+            << ", \"installed\": " << (l.installed ? "true" : "false")
             << ", \"outcome\": " << str(outcomeOf(l)) << "}";
     }
     out << (r.lines.empty() ? "" : "\n  ") << "]},\n  \"events\": [";
     for (size_t i = 0; i < r.events.size(); ++i) {
         const Event& e = r.events[i];
-        out << (i ? "," : "") << "\n    {\"timeMs\": " << e.timeMs << ", \"by\": "
-            << str(e.inHook ? "setupHook" : "launcher") << ", \"kind\": " << str(jsonKind(e.kind));
+        out << (i ? "," : "") << "\n    {\"timeMs\": " << e.timeMs
+            << ", \"by\": " << str(e.inHook ? "setupHook" : "launcher")
+            << ", \"kind\": " << str(jsonKind(e.kind));
         switch (e.kind) {
         case EventKind::Wait:
             out << ", \"processId\": " << e.processId << ", \"waitedMs\": " << e.waitedMs;
@@ -264,7 +295,8 @@ void writeJson(std::ostream& out, const Options& o, const Result& r, int exitSta
         case EventKind::Install:
             out << ", \"program\": " << wstr(e.program) << ", \"commandLine\": " << wstr(e.text);
             if (e.kind == EventKind::Install)
-                out << ", \"exitCode\": " << e.exitCode << ", \"rejected\": " << (e.rejected ? "true" : "false");
+                out << ", \"exitCode\": " << e.exitCode
+                    << ", \"rejected\": " << (e.rejected ? "true" : "false");
             break;
         case EventKind::StartFailed:
         case EventKind::InstallFailed:
@@ -309,15 +341,17 @@ void writeJson(std::ostream& out, const Options& o, const Result& r, int exitSta
                 out << ", \"line\": " << f.line << ", \"lastLine\": " << f.lastLine;
             if (!f.file.empty())
                 out << ", \"file\": " << str(f.file);
-            out << ", \"where\": " << str(where(r, f)) << ", \"message\": " << str(f.message) << "}";
+            out << ", \"where\": " << str(where(r, f)) << ", \"message\": " << str(f.message)
+                << "}";
             first = false;
         }
         out << (first ? "" : "\n  ") << "],\n";
     }
-    out << "  \"summary\": {\"installerRuns\": " << r.installerRuns << ", \"rejected\": " << r.rejectedRuns
-        << ", \"messageBoxes\": " << r.messageBoxes << ", \"deleted\": " << r.deleted
-        << ", \"deviceTimeMs\": " << r.deviceTimeMs << ", \"warnings\": " << r.count(true)
-        << ", \"notes\": " << r.count(false) << "},\n  \"exitStatus\": " << exitStatus << "\n}\n";
+    out << "  \"summary\": {\"installerRuns\": " << r.installerRuns
+        << ", \"rejected\": " << r.rejectedRuns << ", \"messageBoxes\": " << r.messageBoxes
+        << ", \"deleted\": " << r.deleted << ", \"deviceTimeMs\": " << r.deviceTimeMs
+        << ", \"warnings\": " << r.count(true) << ", \"notes\": " << r.count(false)
+        << "},\n  \"exitStatus\": " << exitStatus << "\n}\n";
 }
 
 }  // namespace preview
