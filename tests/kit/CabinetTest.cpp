@@ -41,11 +41,11 @@ TEST(CabinetTest, WrittenMembersReadBackInOrder)
 
     // cabextract lists, tests and extracts the same bytes.
     test::writeFile(dir / "out.cab", bytes);
-    test::Run list = test::run("cabextract -l " + test::quoted(dir / "out.cab"));
+    test::Outcome list = test::run("cabextract -l " + test::quoted(dir / "out.cab"));
     EXPECT_EQ(list.status, 0) << list.out;
     EXPECT_TRUE(list.has("14.11.2023 22:13:20 | 0000head.000")) << list.out;
     EXPECT_EQ(test::run("cabextract -t " + test::quoted(dir / "out.cab")).status, 0);
-    test::Run x = test::run("cabextract -q -d " + test::quoted(dir / "x") + " " +
+    test::Outcome x = test::run("cabextract -q -d " + test::quoted(dir / "x") + " " +
                             test::quoted(dir / "out.cab"));
     ASSERT_EQ(x.status, 0) << x.out;
     EXPECT_EQ(test::readFile(dir / "x/00000big.002"), std::string(100000, 'b'));

@@ -58,16 +58,16 @@ inline fs::path sampleBundle(const TempDir& dir)
     return bundle;
 }
 
-struct Run {
+struct Outcome {
     int status = -1;
     std::string out;
     bool has(const std::string& text) const { return out.find(text) != std::string::npos; }
 };
 
 // Runs a shell command line; standard error joins standard output.
-inline Run run(const std::string& command)
+inline Outcome run(const std::string& command)
 {
-    Run r;
+    Outcome r;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     char buffer[4096];
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
@@ -82,7 +82,7 @@ inline std::string quoted(const fs::path& path)
     return "'" + path.string() + "'";
 }
 
-inline Run kit(const std::string& arguments)
+inline Outcome kit(const std::string& arguments)
 {
     return run(std::string(VORLUND_KIT) + " " + arguments);
 }
