@@ -19,6 +19,27 @@ struct Change {
     bool dropSetup = false;
 };
 
+Change onPackage(std::function<void(MainPackage*)> f)
+{
+    Change c;
+    c.package = std::move(f);
+    return c;
+}
+
+Change withoutSetup()
+{
+    Change c;
+    c.dropSetup = true;
+    return c;
+}
+
+Change onHeader(std::function<void(InstallHeader*)> f)
+{
+    Change c;
+    c.header = std::move(f);
+    return c;
+}
+
 // A main CAB of the launcher, the list and two CABs, changed as asked.
 std::string mainCab(const Change& change)
 {
@@ -66,96 +87,60 @@ TEST(InspectTest, EachBrokenContractSaysWhatTheDeviceDoes)
         const char* code;  // empty: no finding at all
         std::string hook;
     } rows[] = {
-        {"clean", {}, "", kStarts},
-        {"no setup library", {{}, {}, true}, "no-setup-dll", "never runs"},
-        {"x86 setup library",
-         {[](MainPackage* p) {
+        {"clean", Change(), "", kStarts},
+        {"no setup library", withoutSetup(), "no-setup-dll", "never runs"},
+        {"x86 setup library", onPackage([](MainPackage* p) {
              test::PeSpec s{0x014C, true, 2, test::hooks(), false};
              p->setupDll.data = test::makePe(s);
-         }},
-         "x86-build",
-         kStarts},
+         }),
+         "x86-build", kStarts},
         {"no key",
-         {{}, [](InstallHeader* h) { h->strings[h->hives[0].parts[1] - 1].text = "Other"; }},
-         "no-key",
-         "path of the Main CAB file"},
-        {"key under HKLM",
-         {{}, [](InstallHeader* h) { h->hives[0].root = kHklm; }},
-         "no-key",
+         onHeader([](InstallHeader* h) { h->strings[h->hives[0].parts[1] - 1].text = "Other"; }),
+         "no-key", "path of the Main CAB file"},
+        {"key under HKLM", onHeader([](InstallHeader* h) { h->hives[0].root = kHklm; }), "no-key",
          "path of the Main"},
-        {"no value Default",
-         {{}, [](InstallHeader* h) { h->regValues[0].name = "Dir"; }},
-         "no-value",
-         "name of the Main CAB file"},
+        {"no value Default", onHeader([](InstallHeader* h) { h->regValues[0].name = "Dir"; }),
+         "no-value", "name of the Main CAB file"},
         {"dword value",
-         {{}, [](InstallHeader* h) { setValue(h, kRegDword, false, std::string(4, '\1')); }},
-         "value-type",
-         kNoLauncher},
-        {"multi-string value",
-         {{},
-          [](InstallHeader* h) {
-              setValue(h, kRegMultiString, true, std::string("%InstallDir%\0\0", 14));
-          }},
-         "value-type",
-         kStarts},
-        {"literal path",
-         {{},
-          [](InstallHeader* h) {
-              setValue(h, kRegString, false, std::string("\\Program Files\\Vorlund\0", 23));
-          }},
-         "hard-coded-dir",
-         kStarts},
-        {"literal path with backslash",
-         {{},
-          [](InstallHeader* h) {
-              setValue(h, kRegString, false, std::string("\\PROGRAM FILES\\Vorlund\\\0", 24));
-          }},
-         "hard-coded-dir",
-         kStarts},
-        {"literal other path",
-         {{},
-          [](InstallHeader* h) {
-              setValue(h, kRegString, false, std::string("\\Storage Card\\X\0", 16));
-          }},
-         "wrong-dir",
-         kNoLauncher + "\", then deletes the CABs in \\Storage Card\\X"},
-        {"no substitution",
-         {{}, [](InstallHeader* h) { h->regValues[0].substitute = false; }},
-         "no-substitution",
-         kNoLauncher},
-        {"no launcher",
-         {[](MainPackage* p) { p->files.erase(p->files.begin()); }},
-         "no-launcher",
-         kNoLauncher},
-        {"no list",
-         {[](MainPackage* p) { p->files.erase(p->files.begin() + 1); }},
-         "no-list",
-         kStarts},
-        {"listed CAB not packed",
-         {[](MainPackage* p) { p->files.pop_back(); }},
-         "listed-missing",
-         kStarts},
-        {"packed CAB not listed",
-         {[](MainPackage* p) {
+         onHeader([](InstallHeader* h) { setValue(h, kRegDword, false, std::string(4, '\1')); }),
+         "value-type", kNoLauncher},
+        {"multi-string value", onHeader([](InstallHeader* h) {
+             setValue(h, kRegMultiString, true, std::string("%InstallDir%\0\0", 14));
+         }),
+         "value-type", kStarts},
+        {"literal path", onHeader([](InstallHeader* h) {
+             setValue(h, kRegString, false, std::string("\\Program Files\\Vorlund\0", 23));
+         }),
+         "hard-coded-dir", kStarts},
+        {"literal path with backslash", onHeader([](InstallHeader* h) {
+             setValue(h, kRegString, false, std::string("\\PROGRAM FILES\\Vorlund\\\0", 24));
+         }),
+         "hard-coded-dir", kStarts},
+        {"literal other path", onHeader([](InstallHeader* h) {
+             setValue(h, kRegString, false, std::string("\\Storage Card\\X\0", 16));
+         }),
+         "wrong-dir", kNoLauncher + "\", then deletes the CABs in \\Storage Card\\X"},
+        {"no substitution", onHeader([](InstallHeader* h) { h->regValues[0].substitute = false; }),
+         "no-substitution", kNoLauncher},
+        {"no launcher", onPackage([](MainPackage* p) { p->files.erase(p->files.begin()); }),
+         "no-launcher", kNoLauncher},
+        {"no list", onPackage([](MainPackage* p) { p->files.erase(p->files.begin() + 1); }),
+         "no-list", kStarts},
+        {"listed CAB not packed", onPackage([](MainPackage* p) { p->files.pop_back(); }),
+         "listed-missing", kStarts},
+        {"packed CAB not listed", onPackage([](MainPackage* p) {
              p->files.push_back({"extra.CAB", "x", ""});
-         }},
-         "unlisted",
-         kStarts},
-        {"header names a missing member",
-         {{},
-          [](InstallHeader* h) {
-              h->files.push_back({50, 1, 50, 0, "ghost.cab"});
-          }},
-         "missing-member",
-         kStarts},
-        {"another %CEn%",
-         {[](MainPackage* p) { p->installDir = "%CE5%\\Docs"; }},
-         "",
+         }),
+         "unlisted", kStarts},
+        {"header names a missing member", onHeader([](InstallHeader* h) {
+             h->files.push_back({50, 1, 50, 0, "ghost.cab"});
+         }),
+         "missing-member", kStarts},
+        {"another %CEn%", onPackage([](MainPackage* p) { p->installDir = "%CE5%\\Docs"; }), "",
          "starts \\My Documents\\Docs\\Vorlund.exe"},
         {"launcher path too long",
-         {[](MainPackage* p) { p->installDir = "%CE1%\\" + std::string(240, 'v'); }},
-         "path-too-long",
-         kNoLauncher},
+         onPackage([](MainPackage* p) { p->installDir = "%CE1%\\" + std::string(240, 'v'); }),
+         "path-too-long", kNoLauncher},
     };
     for (const auto& r : rows) {
         kit::Inspection in = kit::inspectCabinet(mainCab(r.change));
