@@ -176,6 +176,26 @@ bool encodeHeader(const InstallHeader& h, std::string* result, std::string* erro
 
 namespace {
 
+// Reads consecutive fields; once one does not fit, ok stays false.
+struct Cursor {
+    const ByteReader& r;
+    uint64_t at;
+    bool ok = true;
+
+    Cursor& u16(uint16_t* value)
+    {
+        ok = ok && r.u16(at, value);
+        at += 2;
+        return *this;
+    }
+    Cursor& u32(uint32_t* value)
+    {
+        ok = ok && r.u32(at, value);
+        at += 4;
+        return *this;
+    }
+};
+
 class Decoder {
 public:
     Decoder(const uint8_t* data, size_t size, std::vector<HeaderProblem>* problems)
@@ -381,80 +401,74 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
         }
     }
 
+    // Each entry: fixed fields through a cursor, then its variable part.
+    auto fields = [&](Cursor& c, uint64_t at, const std::string& where) {
+        if (!c.ok)
+            d.problem(where, d.span(at, c.at - at));
+        return c.ok;
+    };
     d.section("STRINGS", counts[0], offsets[0], limitAfter(offsets[0]),
-              [&](uint64_t at, const std::string& where) -> uint64_t {
+              [&](uint64_t at, const std::string& where) {
                   HeaderString s;
                   uint16_t n = 0;
-                  if (!r.u16(at, &s.id) || !r.u16(at + 2, &n)) {
-                      d.problem(where, d.span(at, 4));
-                      return 0;
-                  }
-                  if (!d.terminated(at + 4, n, where, &s.text))
-                      return 0;
+                  Cursor c{r, at};
+                  c.u16(&s.id).u16(&n);
+                  if (!fields(c, at, where) || !d.terminated(c.at, n, where, &s.text))
+                      return uint64_t(0);
                   h.strings.push_back(s);
-                  return at + 4 + n;
+                  return c.at + n;
               });
     d.section("DIRS", counts[1], offsets[1], limitAfter(offsets[1]),
-              [&](uint64_t at, const std::string& where) -> uint64_t {
+              [&](uint64_t at, const std::string& where) {
                   HeaderDir dir;
                   uint16_t n = 0;
-                  if (!r.u16(at, &dir.id) || !r.u16(at + 2, &n)) {
-                      d.problem(where, d.span(at, 4));
-                      return 0;
-                  }
-                  if (!d.spec(at + 4, n, where, &dir.parts))
-                      return 0;
+                  Cursor c{r, at};
+                  c.u16(&dir.id).u16(&n);
+                  if (!fields(c, at, where) || !d.spec(c.at, n, where, &dir.parts))
+                      return uint64_t(0);
                   h.dirs.push_back(dir);
-                  return at + 4 + n;
+                  return c.at + n;
               });
     d.section("FILES", counts[2], offsets[2], limitAfter(offsets[2]),
-              [&](uint64_t at, const std::string& where) -> uint64_t {
+              [&](uint64_t at, const std::string& where) {
                   HeaderFile f;
                   uint16_t n = 0;
-                  if (!r.u16(at, &f.id) || !r.u16(at + 2, &f.dirId) || !r.u16(at + 4, &f.unknown) ||
-                      !r.u32(at + 6, &f.flags) || !r.u16(at + 10, &n)) {
-                      d.problem(where, d.span(at, 12));
-                      return 0;
-                  }
-                  if (!d.terminated(at + 12, n, where, &f.name))
-                      return 0;
+                  Cursor c{r, at};
+                  c.u16(&f.id).u16(&f.dirId).u16(&f.unknown).u32(&f.flags).u16(&n);
+                  if (!fields(c, at, where) || !d.terminated(c.at, n, where, &f.name))
+                      return uint64_t(0);
                   h.files.push_back(f);
-                  return at + 12 + n;
+                  return c.at + n;
               });
     d.section("REGHIVES", counts[3], offsets[3], limitAfter(offsets[3]),
-              [&](uint64_t at, const std::string& where) -> uint64_t {
+              [&](uint64_t at, const std::string& where) {
                   HeaderHive v;
                   uint16_t n = 0;
-                  if (!r.u16(at, &v.id) || !r.u16(at + 2, &v.root) || !r.u16(at + 4, &v.unknown) ||
-                      !r.u16(at + 6, &n)) {
-                      d.problem(where, d.span(at, 8));
-                      return 0;
-                  }
-                  if (!d.spec(at + 8, n, where, &v.parts))
-                      return 0;
+                  Cursor c{r, at};
+                  c.u16(&v.id).u16(&v.root).u16(&v.unknown).u16(&n);
+                  if (!fields(c, at, where) || !d.spec(c.at, n, where, &v.parts))
+                      return uint64_t(0);
                   h.hives.push_back(v);
-                  return at + 8 + n;
+                  return c.at + n;
               });
     d.section("REGKEYS", counts[4], offsets[4], limitAfter(offsets[4]),
-              [&](uint64_t at, const std::string& where) -> uint64_t {
+              [&](uint64_t at, const std::string& where) {
                   HeaderRegValue k;
                   uint16_t substitute = 0;
                   uint16_t n = 0;
                   std::string bytes;
-                  if (!r.u16(at, &k.id) || !r.u16(at + 2, &k.hiveId) ||
-                      !r.u16(at + 4, &substitute) || !r.u32(at + 6, &k.typeFlags) ||
-                      !r.u16(at + 10, &n)) {
-                      d.problem(where, d.span(at, 12));
-                      return 0;
-                  }
-                  if (!r.bytes(at + 12, n, &bytes)) {
-                      d.problem(where, d.span(at + 12, n));
-                      return 0;
+                  Cursor c{r, at};
+                  c.u16(&k.id).u16(&k.hiveId).u16(&substitute).u32(&k.typeFlags).u16(&n);
+                  if (!fields(c, at, where))
+                      return uint64_t(0);
+                  if (!r.bytes(c.at, n, &bytes)) {
+                      d.problem(where, d.span(c.at, n));
+                      return uint64_t(0);
                   }
                   size_t nul = bytes.find('\0');
                   if (nul == std::string::npos) {
                       d.problem(where, "the value's name has no terminator");
-                      return 0;
+                      return uint64_t(0);
                   }
                   if (substitute > 1)
                       d.problem(where, "the substitution flag is " + std::to_string(substitute) +
@@ -463,22 +477,18 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
                   k.name = bytes.substr(0, nul);
                   k.data = bytes.substr(nul + 1);
                   h.regValues.push_back(k);
-                  return at + 12 + n;
+                  return c.at + n;
               });
     d.section("LINKS", counts[5], offsets[5], limitAfter(offsets[5]),
-              [&](uint64_t at, const std::string& where) -> uint64_t {
+              [&](uint64_t at, const std::string& where) {
                   HeaderLink l;
                   uint16_t n = 0;
-                  if (!r.u16(at, &l.id) || !r.u16(at + 2, &l.unknown) ||
-                      !r.u16(at + 4, &l.baseDir) || !r.u16(at + 6, &l.target) ||
-                      !r.u16(at + 8, &l.type) || !r.u16(at + 10, &n)) {
-                      d.problem(where, d.span(at, 12));
-                      return 0;
-                  }
-                  if (!d.spec(at + 12, n, where, &l.parts))
-                      return 0;
+                  Cursor c{r, at};
+                  c.u16(&l.id).u16(&l.unknown).u16(&l.baseDir).u16(&l.target).u16(&l.type).u16(&n);
+                  if (!fields(c, at, where) || !d.spec(c.at, n, where, &l.parts))
+                      return uint64_t(0);
                   h.links.push_back(l);
-                  return at + 12 + n;
+                  return c.at + n;
               });
 
     // References between the sections.
