@@ -46,7 +46,7 @@ TEST(CabinetTest, WrittenMembersReadBackInOrder)
     EXPECT_TRUE(list.has("14.11.2023 22:13:20 | 0000head.000")) << list.out;
     EXPECT_EQ(test::run("cabextract -t " + test::quoted(dir / "out.cab")).status, 0);
     test::Outcome x = test::run("cabextract -q -d " + test::quoted(dir / "x") + " " +
-                            test::quoted(dir / "out.cab"));
+                                test::quoted(dir / "out.cab"));
     ASSERT_EQ(x.status, 0) << x.out;
     EXPECT_EQ(test::readFile(dir / "x/00000big.002"), std::string(100000, 'b'));
     EXPECT_EQ(test::readFile(dir / "x/SETUP~1.999"), test::armSetupLibrary());

@@ -90,7 +90,7 @@ TEST(InspectTest, EachBrokenContractSaysWhatTheDeviceDoes)
         {"clean", Change(), "", kStarts},
         {"no setup library", withoutSetup(), "no-setup-dll", "never runs"},
         {"x86 setup library", onPackage([](MainPackage* p) {
-             test::PeSpec s{0x014C, true, 2, test::hooks(), false};
+             test::PeShape s{0x014C, true, 2, test::hooks(), false};
              p->setupDll.data = test::makePe(s);
          }),
          "x86-build", kStarts},

@@ -147,17 +147,17 @@ TEST(KitTest, LintFindingsSetTheExitStatus)
         int status;
         const char* code;
     };
-    auto peFile = [](const char* file, PeSpec spec) {
-        return [=](const fs::path& b) { writeFile(b / file, makePe(spec)); };
+    auto peFile = [](const char* file, PeShape shape) {
+        return [=](const fs::path& b) { writeFile(b / file, makePe(shape)); };
     };
-    PeSpec x86Dll{0x014C, true, 2, hooks(), false};
-    PeSpec noExit{0x01C2, true, 9, {"Install_Init", "Uninstall_Init", "Uninstall_Exit"}, false};
-    PeSpec decorated{0x01C2,
-                     true,
-                     9,
-                     {"Install_Init", "Install_Exit", "_Uninstall_Init@8", "Uninstall_Exit"},
-                     false};
-    PeSpec program{0x01C2, false, 9, {}, false};
+    PeShape x86Dll{0x014C, true, 2, hooks(), false};
+    PeShape noExit{0x01C2, true, 9, {"Install_Init", "Uninstall_Init", "Uninstall_Exit"}, false};
+    PeShape decorated{0x01C2,
+                      true,
+                      9,
+                      {"Install_Init", "Install_Exit", "_Uninstall_Init@8", "Uninstall_Exit"},
+                      false};
+    PeShape program{0x01C2, false, 9, {}, false};
     const std::vector<Case> cases = {
         {"clean", [](const fs::path&) {}, "", 0, ""},
         {"x86 setup library", peFile("VorlundSetup.dll", x86Dll), "", 1, "x86-build"},
@@ -169,7 +169,7 @@ TEST(KitTest, LintFindingsSetTheExitStatus)
         {"launcher a DLL", peFile("Vorlund.exe", x86Dll), "", 1, "not-a-program"},
         {"launcher not PE", [](const fs::path& b) { writeFile(b / "Vorlund.exe", "#!/bin/sh\n"); },
          "", 2, "not-pe"},
-        {"desktop subsystem", peFile("Vorlund.exe", PeSpec{0x01C2, false, 2, {}, false}), "", 1,
+        {"desktop subsystem", peFile("Vorlund.exe", PeShape{0x01C2, false, 2, {}, false}), "", 1,
          "subsystem"},
         {"no list", [](const fs::path& b) { fs::remove(b / "Vorlund.ini"); }, "", 2, "no-list"},
         {"no launcher", [](const fs::path& b) { fs::remove(b / "Vorlund.exe"); }, "", 2,

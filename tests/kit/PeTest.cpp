@@ -19,7 +19,7 @@ bool read(const std::string& bytes, PeInfo* info, std::string* error)
 TEST(PeTest, ReadsMachineKindSubsystemAndExports)
 {
     const struct {
-        test::PeSpec spec;
+        test::PeShape shape;
         MachineKind kind;
     } rows[] = {
         {{0x01C2, true, 9, {"Install_Init", "Install_Exit"}, false}, MachineKind::Arm},
@@ -31,12 +31,12 @@ TEST(PeTest, ReadsMachineKindSubsystemAndExports)
     for (const auto& r : rows) {
         PeInfo info;
         std::string error;
-        ASSERT_TRUE(read(test::makePe(r.spec), &info, &error)) << error;
-        EXPECT_EQ(info.machine, r.spec.machine);
+        ASSERT_TRUE(read(test::makePe(r.shape), &info, &error)) << error;
+        EXPECT_EQ(info.machine, r.shape.machine);
         EXPECT_EQ(machineKind(info.machine), r.kind);
-        EXPECT_EQ(info.dll, r.spec.dll);
-        EXPECT_EQ(info.subsystem, r.spec.subsystem);
-        EXPECT_EQ(info.exports, r.spec.exports);
+        EXPECT_EQ(info.dll, r.shape.dll);
+        EXPECT_EQ(info.subsystem, r.shape.subsystem);
+        EXPECT_EQ(info.exports, r.shape.exports);
     }
 }
 

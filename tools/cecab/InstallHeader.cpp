@@ -36,7 +36,7 @@ struct Encoder {
         out += s;
         out.push_back('\0');
     }
-    void spec(const std::vector<uint16_t>& parts, const std::string& what)
+    void idPath(const std::vector<uint16_t>& parts, const std::string& what)
     {
         fits16(2 * (parts.size() + 1), what + " length");
         putU16(&out, static_cast<uint16_t>(2 * (parts.size() + 1)));
@@ -91,7 +91,7 @@ bool encodeHeader(const InstallHeader& h, std::string* result, std::string* erro
     offsets[1] = static_cast<uint32_t>(e.out.size());
     for (const HeaderDir& d : h.dirs) {
         putU16(&e.out, d.id);
-        e.spec(d.parts, "directory " + std::to_string(d.id));
+        e.idPath(d.parts, "directory " + std::to_string(d.id));
     }
     offsets[2] = static_cast<uint32_t>(e.out.size());
     for (const HeaderFile& f : h.files) {
@@ -108,7 +108,7 @@ bool encodeHeader(const InstallHeader& h, std::string* result, std::string* erro
         putU16(&e.out, v.id);
         putU16(&e.out, v.root);
         putU16(&e.out, v.unknown);
-        e.spec(v.parts, "hive " + std::to_string(v.id));
+        e.idPath(v.parts, "hive " + std::to_string(v.id));
     }
     offsets[4] = static_cast<uint32_t>(e.out.size());
     for (const HeaderRegValue& k : h.regValues) {
@@ -129,7 +129,7 @@ bool encodeHeader(const InstallHeader& h, std::string* result, std::string* erro
         putU16(&e.out, l.baseDir);
         putU16(&e.out, l.target);
         putU16(&e.out, l.type);
-        e.spec(l.parts, "link " + std::to_string(l.id));
+        e.idPath(l.parts, "link " + std::to_string(l.id));
     }
     const size_t counts[6] = {h.strings.size(), h.dirs.size(),      h.files.size(),
                               h.hives.size(),   h.regValues.size(), h.links.size()};
@@ -233,8 +233,8 @@ public:
     }
 
     // A 0-terminated list of string ids of `length` bytes.
-    bool spec(uint64_t offset, uint16_t length, const std::string& where,
-              std::vector<uint16_t>* parts)
+    bool idPath(uint64_t offset, uint16_t length, const std::string& where,
+                std::vector<uint16_t>* parts)
     {
         if (!r_.fits(offset, length)) {
             problem(where, span(offset, length));
@@ -424,7 +424,7 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
                   uint16_t n = 0;
                   Cursor c{r, at};
                   c.u16(&dir.id).u16(&n);
-                  if (!fields(c, at, where) || !d.spec(c.at, n, where, &dir.parts))
+                  if (!fields(c, at, where) || !d.idPath(c.at, n, where, &dir.parts))
                       return uint64_t(0);
                   h.dirs.push_back(dir);
                   return c.at + n;
@@ -446,7 +446,7 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
                   uint16_t n = 0;
                   Cursor c{r, at};
                   c.u16(&v.id).u16(&v.root).u16(&v.unknown).u16(&n);
-                  if (!fields(c, at, where) || !d.spec(c.at, n, where, &v.parts))
+                  if (!fields(c, at, where) || !d.idPath(c.at, n, where, &v.parts))
                       return uint64_t(0);
                   h.hives.push_back(v);
                   return c.at + n;
@@ -485,7 +485,7 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
                   uint16_t n = 0;
                   Cursor c{r, at};
                   c.u16(&l.id).u16(&l.unknown).u16(&l.baseDir).u16(&l.target).u16(&l.type).u16(&n);
-                  if (!fields(c, at, where) || !d.spec(c.at, n, where, &l.parts))
+                  if (!fields(c, at, where) || !d.idPath(c.at, n, where, &l.parts))
                       return uint64_t(0);
                   h.links.push_back(l);
                   return c.at + n;

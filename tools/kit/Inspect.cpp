@@ -150,12 +150,13 @@ Inspection inspectCabinet(const std::string& cabinet)
     for (const cecab::HeaderDir& d : h.dirs) {
         InspectedDir dir{d.id, cecab::joinParts(h, d.parts), ""};
         int unresolved = 0;
-        dir.path = dir.spec.rfind('%', 0) == 0 ? cecab::expandMacros(dir.spec, "", &unresolved)
-                                               : "\\" + dir.spec;
+        dir.path = dir.written.rfind('%', 0) == 0
+                       ? cecab::expandMacros(dir.written, "", &unresolved)
+                       : "\\" + dir.written;
         if (unresolved)
-            found.push_back(
-                warn("unknown-macro", "DIRS id " + std::to_string(d.id),
-                     dir.spec + " starts with a %CEn% outside 1..17: where it lands is unknown"));
+            found.push_back(warn(
+                "unknown-macro", "DIRS id " + std::to_string(d.id),
+                dir.written + " starts with a %CEn% outside 1..17: where it lands is unknown"));
         dirPaths[d.id] = dir.path;
         in.dirs.push_back(dir);
     }

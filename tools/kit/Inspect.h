@@ -14,8 +14,8 @@ namespace kit {
 
 struct InspectedDir {
     uint16_t id = 0;
-    std::string spec;  // "%CE1%\Vorlund"
-    std::string path;  // "\Program Files\Vorlund"
+    std::string written;  // "%CE1%\Vorlund"
+    std::string path;     // "\Program Files\Vorlund"
 };
 
 struct InspectedFile {

@@ -29,7 +29,7 @@ nlohmann::json toJson(const Inspection& in, int status)
         problems.push_back({{"where", p.where}, {"message", p.message}});
     nlohmann::json dirs = nlohmann::json::array();
     for (const InspectedDir& d : in.dirs)
-        dirs.push_back({{"id", d.id}, {"spec", d.spec}, {"path", d.path}});
+        dirs.push_back({{"id", d.id}, {"written", d.written}, {"path", d.path}});
     nlohmann::json files = nlohmann::json::array();
     for (const InspectedFile& f : in.files)
         files.push_back({{"id", f.id},
@@ -85,7 +85,7 @@ void printText(const InspectOptions& o, const Inspection& in)
         << "\n\n"
         << "What the installer does:\n";
     for (const InspectedDir& d : in.dirs)
-        out << "  creates  " << d.path << "  (" << d.spec << ")\n";
+        out << "  creates  " << d.path << "  (" << d.written << ")\n";
     for (const InspectedFile& f : in.files)
         out << "  copies   " << (f.member.empty() ? "(missing)" : f.member) << " -> " << f.path
             << "  (" << f.size << " bytes)\n";
