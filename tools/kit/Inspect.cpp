@@ -314,7 +314,7 @@ Inspection inspectCabinet(const std::string& cabinet)
         in.hookOutcome = hookSays;
 
     // The launcher, its list and the CABs beside it.
-    if (launcher) {
+    if (launcher && !launcher->member.empty()) {
         Findings programFindings;
         checkLauncher(bytesOf(launcher), launcher->member, &programFindings);
         for (Finding& f : programFindings)
