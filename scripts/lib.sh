@@ -23,7 +23,8 @@ ensure_packages() {
 build_host() {
     local dir="${1:-$VORLUND_ROOT/build/host}" type="${2:-Debug}"
     shift 2 || shift $#
-    ensure_packages cmake g++ make libgtest-dev python3
+    ensure_packages cmake g++ make pkg-config libgtest-dev python3 libcli11-dev \
+        nlohmann-json3-dev libgcab-dev libmspack-dev cabextract
     cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >&2
 }
