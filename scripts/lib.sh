@@ -28,3 +28,16 @@ build_host() {
     cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >&2
 }
+
+# Builds the Windows programs (scripts/build-windows, which installs mingw-w64) and
+# installs Wine, a virtual X server and any further packages named:
+# prepare_wine [PACKAGES...].
+prepare_wine() {
+    ensure_packages wine wine64 xvfb xauth python3 "$@"
+    "$VORLUND_ROOT/scripts/build-windows"
+}
+
+# Runs a command inside a private X display of 1024x768.
+in_display() {
+    xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+}
