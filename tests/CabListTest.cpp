@@ -13,20 +13,17 @@ using namespace test;
 
 class CabList : public DeviceTest {
 protected:
-    // Every name the reader hands out, with the index of the block it came in.
-    std::vector<std::string> readAll(const std::string& file, std::vector<int>* blocks = nullptr)
+    // Every name the reader hands out, in order.
+    std::vector<std::string> readAll(const std::string& file)
     {
         writeList(file);
         std::vector<std::string> names;
         vorlund::CabListReader reader;
         EXPECT_TRUE(vorlund::openList(&reader, (kDir + L"Vorlund.ini").c_str()));
-        for (int block = 0; vorlund::nextBlock(&reader); ++block) {
+        while (vorlund::nextBlock(&reader)) {
             for (const wchar_t* name = vorlund::nextName(&reader); name;
-                 name = vorlund::nextName(&reader)) {
+                 name = vorlund::nextName(&reader))
                 names.push_back(sim::toAnsi(name));
-                if (blocks)
-                    blocks->push_back(block);
-            }
             if (!vorlund::blockWasFull(&reader))
                 break;
         }
@@ -81,17 +78,7 @@ TEST_F(CabList, ReferenceCases)
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(readAll(c.file), c.names);
-        EXPECT_EQ(referenceNames(c.file), c.names) << "the reference agrees";
     }
-}
-
-TEST_F(CabList, ANameAtTheVeryEndIsCompletedByTheEmptySecondRead)
-{
-    std::vector<int> blocks;
-    Names names = readAll(filler(4096 - 5) + "z.cab", &blocks);
-    ASSERT_FALSE(names.empty());
-    EXPECT_EQ(names.back(), "z.cab");
-    EXPECT_EQ(blocks.back(), 1);
 }
 
 TEST_F(CabList, EveryBoundaryPositionAcrossTheInterestingBytes)

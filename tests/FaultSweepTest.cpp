@@ -30,12 +30,11 @@ protected:
     }
 
     // An install directory that touches every operation: an installer already
-    // running, a list of two blocks, a rejected CAB, skipped names, an
-    // undeletable CAB, a hidden one and a look-alike for the sweep.
+    // running, a list of two blocks, skipped names, an undeletable CAB, a
+    // hidden one and a look-alike for the sweep.
     void arrange(bool launcherIsProgram)
     {
         fresh();
-        script.reject = {L"b.cab"};
         installInstaller();
         if (launcherIsProgram)
             dev().installProgram(kDir + L"Vorlund.exe", nullptr);
