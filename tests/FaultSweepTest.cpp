@@ -42,7 +42,7 @@ protected:
         running.durationMs = 3000;
         dev().spawnProcess(kInstaller, running, L"MSWCELOAD");
         dev().setDesktopAliasMatching(true);
-        for (const wchar_t* name : {L"a.cab", L"b.cab", L"hidden.cab", L"locked.cab", L"c.cab"})
+        for (const wchar_t* name : {L"a.cab", L"b.cab", L"locked.cab", L"hidden.cab", L"c.cab"})
             addCab(name);
         dev().setAttributes(kDir + L"hidden.cab", device::kAttrHidden);
         dev().setAttributes(kDir + L"locked.cab", device::kAttrReadOnly);
@@ -81,7 +81,7 @@ TEST_F(FaultSweep, TheUnfailedRunOfTheSweptScenario)
     EXPECT_EQ(installed(), (std::vector<std::wstring>{kDir + L"a.cab", kDir + L"b.cab",
                                                       kDir + L"c.cab", kDir + L"locked.cab"}));
     EXPECT_TRUE(messages().empty());
-    // The sweep ends at hidden.cab, which comes before locked.cab and c.cab.
+    // The sweep passes over locked.cab and ends at hidden.cab, before c.cab.
     EXPECT_EQ(dev().deletions(), (std::vector<std::wstring>{kDir + L"a.cab", kDir + L"b.cab"}));
 }
 
