@@ -33,6 +33,9 @@ TEST(WideText, NothingIsWrittenPastTheCapacity)
     EXPECT_EQ(out[0], 0);
     EXPECT_TRUE(vorlund::formatCount(out, 5, L"a%ld", 123));
     EXPECT_STREQ(out, L"a123");
+    out[4] = L'#';
+    EXPECT_FALSE(vorlund::formatCount(out, 4, L"%ldab", 12)) << "a pattern character past it";
+    EXPECT_EQ(out[4], L'#');
     EXPECT_FALSE(vorlund::copyText(out, 5, L"abcde"));
     EXPECT_STREQ(out, L"");
     EXPECT_TRUE(vorlund::copyText(out, 5, L"ab"));
