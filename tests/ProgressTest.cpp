@@ -64,7 +64,7 @@ const Row kRows[] = {
      {{kS1, 15, 5}, {kS0, 15, 15}, {text::status(-1), 15, 25}, {text::status(-2), 15, 35},
       {kDone, 15, 15}}},
     {"control classes compare without regard to case", "a.cab\r\n",
-     withTemplate({{L"Static"}, {L"MSCTLS_PROGRESS32"}}),
+     withTemplate({{L"MSCTLS_PROGRESS32"}, {L"Static"}}),
      {{kS1, 15, 5}, {kS0, 15, 15}, {kDone, 15, 15}}},
     {"the first control of each class is the one", "a.cab\r\n",
      withTemplate({{L"Button"}, {L"static"}, {L"msctls_progress32"}, {L"static"},
@@ -73,7 +73,7 @@ const Row kRows[] = {
     {"without a bar only advance sets the text", "a.cab\r\nb.cab\r\n", withTemplate({{L"static"}}),
      {{kS1, 0, 0}, {kS0, 0, 0}}},
     {"without a text the bar still moves", "a.cab\r\nb.cab\r\n",
-     withTemplate({{L"msctls_progress32"}}),
+     withTemplate({{L"Button"}, {L"msctls_progress32"}}),
      {{L"", 25, 5}, {L"", 25, 15}, {L"", 25, 25}, {L"", 25, 25}}},
     {"a control whose class name cannot be read is passed over", "a.cab\r\n",
      withTemplate({{L"static", false}, {L"msctls_progress32"}}),
@@ -137,6 +137,8 @@ TEST_F(Progress, Runs)
         for (const auto& m : dev().eventsOf<sim::event::Message>()) {
             EXPECT_TRUE(m.number == 12 || m.number == 1025 || m.number == 1026) << m.number;
             EXPECT_EQ(m.number == 1026 ? size_t(m.second) : m.first, 0u) << m.number;
+            const sim::Window* target = dev().window(m.window);
+            EXPECT_TRUE(isClass(*target, m.number == 12 ? L"static" : L"msctls_progress32"));
         }
         // Shown and brought to the front before the first repaint; destroyed
         // after the last, unless there was no list.
