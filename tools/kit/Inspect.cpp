@@ -332,8 +332,9 @@ Inspection inspectCabinet(const std::string& cabinet)
                              "none beside the launcher: it shows " + std::string(kNoListMessage) +
                                  " and deletes every CAB of " + launcherDir));
     } else if (list) {
+        in.listBytes = bytesOf(list);
         for (const auto& [name, installable] :
-             readList(in.files, list->path, bytesOf(list), launcherDir)) {
+             readList(in.files, list->path, in.listBytes, launcherDir)) {
             in.listed.push_back(name);
             if (installable)
                 listedPaths.push_back(launcherDir + "\\" + name);

@@ -47,8 +47,12 @@ struct Inspection {
     std::vector<std::string> hookExports;
     std::string hookOutcome;          // what the hook shows or does
     std::vector<std::string> listed;  // names of the list as the device reads them
+    std::string listBytes;            // the list beside the launcher, as packed
     Findings findings;
 };
+
+// A cabinet's size field is 32 bits.
+const uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
 
 // InputError when the cabinet cannot be read or holds no install header.
 Inspection inspectCabinet(const std::string& cabinet);
