@@ -96,13 +96,6 @@ const bool registered = registerCommand(
      [](CLI::App& app) {
          auto o = std::make_shared<RehearseOptions>();
          rehearsal::Options& r = o->rehearsal;
-         app.description(
-             "Rehearses the installation of a bundle directory (Vorlund.ini, the CABs, the "
-             "launcher) or of a main CAB on a simulated device: runs the shipped setup hook and "
-             "launcher there with a stand-in platform installer that accepts every CAB, prints "
-             "what the device does, and warns about everything it would skip or delete without a "
-             "word. A main CAB is first installed as its header says, then the whole road from "
-             "the hook is played. The input is only read.");
          app.add_option("DIR_OR_CAB", o->input, "bundle directory or main CAB")->required();
          app.add_option("--reject", r.reject, "the installer rejects the CAB NAME, as listed")
              ->type_name("NAME")
@@ -128,8 +121,13 @@ const bool registered = registerCommand(
                         "the install directory on the device (default \\Program Files\\Bundle)")
              ->type_name("PATH");
          app.add_flag("--json", o->json, "report as JSON");
-         app.footer("Exit status: 0 the rehearsal ran clean (notes allowed), 1 it warned, 2 usage "
-                    "error or an input that cannot be read.");
+         app.footer(
+             "Runs the shipped setup hook and launcher on a simulated device with a stand-in "
+             "platform installer that accepts every CAB, prints what the device does, and warns "
+             "about everything it would skip or delete without a word. A main CAB is first "
+             "installed as its header says; then the whole road from the hook is played. The "
+             "input is only read.\n\nExit status: 0 the rehearsal ran clean (notes allowed), 1 "
+             "it warned, 2 usage error or an input that cannot be read.");
          return [o] { return runRehearse(*o); };
      }});
 
