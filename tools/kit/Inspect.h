@@ -47,7 +47,8 @@ struct Inspection {
     std::vector<std::string> hookExports;
     std::string hookOutcome;          // what the hook shows or does
     std::vector<std::string> listed;  // names of the list as the device reads them
-    std::string listBytes;            // the list beside the launcher, as packed
+    // The list beside the launcher (without one: in the install directory), as packed.
+    std::string listBytes;
     Findings findings;
 };
 
