@@ -277,14 +277,14 @@ def install_cab(wine, row):
         return int.from_bytes(fields[2 * i:2 * i + 2], "little")
 
     text = {word(f, 0): body.rstrip(b"\0").decode("cp1252") for f, body in section(0, 2)}
-    path = lambda spec: "\\".join(text[word(spec, i)] for i in range(len(spec) // 2 - 1))  # noqa
+    path = lambda ids: "\\".join(text[word(ids, i)] for i in range(len(ids) // 2 - 1))  # noqa
     install_dir = next(word(f, 0) for f, _ in section(1, 2))  # the first directory
     for fields, name in section(2, 10):
         if word(fields, 1) != install_dir:
             raise SetupError(f"file {word(fields, 0)} lands outside %InstallDir%")
         target = wine.path(row.bundle) / name.rstrip(b"\0").decode("cp1252")
         shutil.copy(member[word(fields, 0)], target)
-    hives = {word(f, 0): (word(f, 1), path(spec)) for f, spec in section(3, 6)}
+    hives = {word(f, 0): (word(f, 1), path(ids)) for f, ids in section(3, 6)}
     for fields, body in section(4, 10):
         root, key = hives[word(fields, 1)]
         name, _, data = body.decode("cp1252").partition("\0")
