@@ -1,7 +1,5 @@
-// The install header: the format note's byte examples decode as the note
-// says (and its member names are made as it shows), every section survives
-// a round trip, and damaged headers give problems (never a crash; the fuzz tier tries every other
-// input).
+// The install header: the format note's examples (bytes and member names), a
+// round trip of every section, and damaged headers giving problems.
 #include <functional>
 #include <sstream>
 

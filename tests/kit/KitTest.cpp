@@ -1,6 +1,5 @@
-// vorlund-kit pack and inspect as a vendor runs them: the .inf matches its
-// golden copy, what pack writes reads back through the library and through
-// cabextract, and findings set the exit status.
+// pack and inspect as a vendor runs them: the golden .inf, what pack writes read
+// back by the library and by cabextract, and the findings' exit statuses.
 #include <gtest/gtest.h>
 
 #include "tests/kit/KitTestSupport.h"

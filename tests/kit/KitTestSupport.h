@@ -1,6 +1,5 @@
-// Shared by the kit's tests: temporary directories, small PE files, the
-// sample bundle with ARM programs, main CABs built through the library, and
-// vorlund-kit run for its output and status.
+// Shared by the kit's tests: temporary directories, small PE files, sample
+// bundles and main CABs, and vorlund-kit run for its output and status.
 #pragma once
 
 #include <sys/wait.h>

@@ -1,6 +1,5 @@
-// vorlund-kit rehearse: the finding codes and lines of bundles written at
-// test time, main CABs played from the installer on, and the README's sample
-// run as a golden text.
+// rehearse: finding codes and lines of bundles written at test time, main CABs
+// played from the installer on, and the README's sample run as a golden text.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>

@@ -1,7 +1,5 @@
-// One run of the shipped launcher logic (entered through the setup hook when
-// asked, or after a main CAB's installation) on the simulated device, read
-// back from the device's records into events and findings. Every decision is
-// the shipped code's.
+// One rehearsal on the simulated device: the shipped hook and launcher run,
+// their record read back into events and findings; every decision is theirs.
 #include "tools/kit/Rehearsal.h"
 
 #include <algorithm>

@@ -1,6 +1,5 @@
-// The rehearsal: what the main package leaves on the device (a bundle
-// directory, or a main CAB installed as its header says) played out on the
-// simulated device by the shipped hook and launcher, with what it finds.
+// The rehearsal: a bundle directory or a main CAB played out on the simulated
+// device by the shipped hook and launcher, and what it finds.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,5 @@
-// What the rehearsal starts from: a bundle directory of this machine walked
-// into device entries (only the list's bytes are ever read), or a main CAB
-// laid out as its install header says, through inspect's reading of it.
+// What the rehearsal starts from: a bundle directory walked into device
+// entries, or a main CAB laid out as its install header says.
 #include <algorithm>
 #include <system_error>
 

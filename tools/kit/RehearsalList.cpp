@@ -1,7 +1,5 @@
-// The rehearsal's list check: which names the device takes from the list is
-// decided only by the shipped reader and installable test; this file adds
-// where each name sits in the file (its line) and the lint that explains
-// surprises.
+// The rehearsal's list check: each name the shipped reader hands out placed
+// on its line, and a byte-level lint that explains surprises.
 
 #include <algorithm>
 #include <cstdio>

@@ -1,6 +1,5 @@
-// vorlund-kit rehearse: plays an installation on the simulated device, from a
-// bundle directory or a main CAB, and says what the device would skip or
-// delete without a word.
+// vorlund-kit rehearse: plays an installation of a bundle directory or a main
+// CAB on the simulated device and says what the device would do silently.
 #include <unistd.h>
 
 #include <cstdlib>
