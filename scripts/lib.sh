@@ -18,15 +18,30 @@ ensure_packages() {
     fi
 }
 
+# What a host tree needs to configure (its tests included) and build.
+HOST_PACKAGES=(cmake g++ make pkg-config libgtest-dev python3 libcli11-dev nlohmann-json3-dev
+    libgcab-dev libmspack-dev cabextract)
+
 # Configures and builds a host tree (simulated device, tests, tools):
 # build_host [DIR] [BUILD_TYPE] [CMAKE_ARGS...]; DIR defaults to build/host.
 build_host() {
     local dir="${1:-$VORLUND_ROOT/build/host}" type="${2:-Debug}"
     shift 2 || shift $#
-    ensure_packages cmake g++ make pkg-config libgtest-dev python3 libcli11-dev \
-        nlohmann-json3-dev libgcab-dev libmspack-dev cabextract
+    ensure_packages "${HOST_PACKAGES[@]}"
     cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >&2
+}
+
+# Builds vorlund-kit alone in build/host (configured there when it is not
+# yet), never the tests; prints where it is.
+build_kit() {
+    local dir="$VORLUND_ROOT/build/host"
+    ensure_packages "${HOST_PACKAGES[@]}" >&2
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug >&2 || return 1
+    fi
+    cmake --build "$dir" --target vorlund-kit -j"$(nproc)" >&2 || return 1
+    echo "$dir/tools/kit/vorlund-kit"
 }
 
 # Builds the Windows programs (scripts/build-windows, which installs mingw-w64) and

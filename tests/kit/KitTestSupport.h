@@ -1,18 +1,20 @@
-// Shared by the kit's tests: temporary directories, sample bundles with
-// generated programs, and running a command for its output and status.
+// Shared by the kit's tests: temporary directories, small PE files, sample
+// bundles and main CABs, and vorlund-kit run for its output and status.
 #pragma once
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "tests/kit/PeMaker.h"
+#include "tools/cecab/Cabinet.h"
+#include "tools/cecab/MainPackage.h"
 
 namespace test {
 
@@ -27,7 +29,6 @@ public:
     }
     ~TempDir() { fs::remove_all(path_); }
     fs::path operator/(const std::string& name) const { return path_ / name; }
-    const fs::path& path() const { return path_; }
 
 private:
     fs::path path_;
@@ -47,8 +48,51 @@ inline std::string readFile(const fs::path& path)
     return s.str();
 }
 
-// The sample install directory of the repository with an ARM launcher and
-// setup library beside it.
+inline void put(std::string* s, size_t at, uint32_t value, int bytes)
+{
+    if (s->size() < at + bytes)
+        s->resize(at + bytes, '\0');
+    for (int i = 0; i < bytes; ++i)
+        (*s)[at + i] = static_cast<char>(value >> (8 * i) & 0xFF);
+}
+
+const std::vector<std::string> kHooks = {"Install_Init", "Install_Exit", "Uninstall_Init",
+                                         "Uninstall_Exit"};
+
+// A PE file of one section (at 0x200, address 0x1000) holding its export table.
+inline std::string makePe(uint16_t machine, bool dll, uint16_t subsystem,
+                          const std::vector<std::string>& exports = {})
+{
+    std::string pe(0x200, '\0'), data(40 + 4 * exports.size(), '\0');
+    put(&data, 24, static_cast<uint32_t>(exports.size()), 4);
+    put(&data, 32, 0x1000 + 40, 4);
+    for (size_t i = 0; i < exports.size(); ++i) {
+        put(&data, 40 + 4 * i, 0x1000 + static_cast<uint32_t>(data.size()), 4);
+        data += exports[i] + '\0';
+    }
+    uint32_t size = static_cast<uint32_t>(data.size()), exportAt = exports.empty() ? 0 : 0x1000;
+    // MZ, PE, COFF (machine, 1 section, optional header size, flags), PE32
+    // optional header (subsystem, 16 directories, exports), section header.
+    // clang-format off
+    const uint32_t fields[][3] = {{0, 0x5A4D, 2}, {0x3C, 0x40, 4}, {0x40, 0x4550, 4}, {0x44, machine, 2}, {0x46, 1, 2},
+        {0x54, 224, 2}, {0x56, 0x0102u | (dll ? 0x2000 : 0), 2}, {0x58, 0x10B, 2}, {0x9C, subsystem, 2}, {0xB4, 16, 4},
+        {0xB8, exportAt, 4}, {0xBC, exports.empty() ? 0 : size, 4}, {0x140, size, 4}, {0x144, 0x1000, 4}, {0x148, size, 4}, {0x14C, 0x200, 4}};
+    // clang-format on
+    for (const auto& f : fields)
+        put(&pe, f[0], f[1], static_cast<int>(f[2]));
+    return pe.replace(0x138, 6, ".edata") + data;
+}
+
+inline std::string armLauncher()
+{
+    return makePe(0x01C2, false, 9);
+}
+inline std::string armSetupLibrary()
+{
+    return makePe(0x01C2, true, 9, kHooks);
+}
+
+// The repository's sample bundle with ARM programs beside it.
 inline fs::path sampleBundle(const TempDir& dir)
 {
     fs::path bundle = dir / "bundle";
@@ -58,17 +102,51 @@ inline fs::path sampleBundle(const TempDir& dir)
     return bundle;
 }
 
+// A main CAB of the launcher, a list and two CABs, built through the
+// library, its package and header changed as asked; `setup` false leaves
+// out the setup library.
+inline std::string mainCab(const std::function<void(cecab::MainPackage*)>& package = {},
+                           const std::function<void(cecab::InstallHeader*)>& header = {},
+                           bool setup = true)
+{
+    cecab::MainPackage p{"Vorlund",
+                         "Brannoch Software",
+                         cecab::kProcessorArm,
+                         {},
+                         {},
+                         "%CE1%\\Vorlund",
+                         {cecab::kSetupDllName, armSetupLibrary(), ""},
+                         {{cecab::kLauncherName, armLauncher(), ""},
+                          {cecab::kListName, "maps.cab\r\nhelp.cab\r\n", ""},
+                          {"maps.cab", "MSCF maps", ""},
+                          {"help.cab", "MSCF help", ""}}};
+    if (package)
+        package(&p);
+    cecab::InstallHeader h;
+    std::vector<cecab::Member> members;
+    std::string error, cabinet;
+    cecab::buildFileSet(p, &h, &members, &error);
+    if (header)
+        header(&h);
+    cecab::encodeHeader(h, &members.front().data, &error);
+    if (!setup)
+        members.erase(members.begin() + 1);
+    cecab::writeCabinet(members, 0, &cabinet, &error);
+    return cabinet;
+}
+
 struct Outcome {
     int status = -1;
     std::string out;
     bool has(const std::string& text) const { return out.find(text) != std::string::npos; }
 };
 
-// Runs a shell command line; standard error joins standard output.
-inline Outcome run(const std::string& command)
+// Runs a shell command line; standard error joins standard output unless
+// the command redirects it.
+inline Outcome run(const std::string& command, const char* errors = " 2>&1")
 {
     Outcome r;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    FILE* pipe = popen((command + errors).c_str(), "r");
     char buffer[4096];
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         r.out.append(buffer, n);
@@ -82,9 +160,9 @@ inline std::string quoted(const fs::path& path)
     return "'" + path.string() + "'";
 }
 
-inline Outcome kit(const std::string& arguments)
+inline Outcome kit(const std::string& arguments, const char* errors = " 2>&1")
 {
-    return run(std::string(VORLUND_KIT) + " " + arguments);
+    return run(std::string(VORLUND_KIT) + " " + arguments, errors);
 }
 
 }  // namespace test

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The Wine tier: the real Vorlund.exe and VorlundSetup.dll under Wine, as one table of
-rows {setup -> expected} (ROWS) played by one driver: lay_out, play (the launcher from
-drive C:, or the stand-in installer calling the setup library, among the stand-ins of
-StandIn.exe), check (StandIn's journal, the entries left, the registry). Run by
+rows {setup -> expected} (ROWS) played by one driver: lay_out (or install_cab, from the
+main CAB that vorlund-kit packs), play (the launcher from drive C:, or the stand-in
+installer calling the setup library, among the stand-ins of StandIn.exe), check (StandIn's journal, the entries left, the registry). Run by
 scripts/test-windows in an X display; --soak CABS (scripts/reliability) plays a few
 hundred CABs instead of the table."""
 import argparse
@@ -29,6 +29,7 @@ KEY = "HKCU\\Software\\TqVorlund"
 CABS = "every top-level .cab file"
 EXIT = ("Install_Exit",)
 tally = collections.Counter()
+KIT = None  # vorlund-kit, for the row that installs its main CAB
 
 
 def states(total):
@@ -77,6 +78,7 @@ class Row:
     gone: object = CABS       # expected: top-level entries gone (or a function of the search)
     progress: tuple = None    # expected: (text, bar %) states in order; None: not looked at
     check: object = None      # the row's own checks, given the journal
+    packed: bool = False      # installed by install_cab from the main CAB of these files
 
 
 def before_hidden(found):
@@ -170,6 +172,10 @@ ROWS = [
         cab_list=lines("second.cab", "first.cab", "third.cab"),
         key=(("Default", "{dir}"), ("Leftover\\Deeper\\x", "y")),  # goes with its subkeys
         boxes=(NOTICE,), installs=("second.cab", "first.cab", "third.cab")),
+    Row("the whole road from the main CAB", packed=True, hooks=("Install_Init", "Install_Exit"),
+        linger=3000, files=("first.cab", "second.cab", "third.cab"), boxes=(NOTICE,),
+        cab_list=lines("third.cab", "first.cab", "second.cab"),
+        installs=("third.cab", "first.cab", "second.cab")),
     Row("hook: no launcher", hooks=EXIT, launcher=False, files=("stray.cab",),
         cab_list=lines("stray.cab"), boxes=(NO_LAUNCHER,)),
     Row("hook: a folder named Vorlund.exe", hooks=EXIT, launcher=False,
@@ -235,6 +241,63 @@ def entries(folder):
     return sorted(str(path.relative_to(folder)) for path in folder.rglob("*"))
 
 
+def install_cab(wine, row):
+    """The platform installer's side of the main CAB, written from the CE CAB format note
+    alone: vorlund-kit packs a bundle of the real programs (built for x86-64, so it warns
+    and exits 1), cabextract unpacks it, every file of the .000 header goes where it lands
+    with %InstallDir% = row.bundle, its HKCU values are written with `wine reg`, and the
+    setup library (.999) goes to C:\\VorlundTest for the stand-in installer to load."""
+    work = wine.build / "wine-cab"
+    shutil.rmtree(work, ignore_errors=True)
+    (work / "bundle").mkdir(parents=True)
+    for name in row.files:
+        (work / "bundle" / name).write_bytes(b"MSCF stand-in\n")
+    for name in ("Vorlund.exe", "VorlundSetup.dll"):
+        shutil.copy(wine.build / "bin" / name, work / "bundle")
+    (work / "bundle" / "Vorlund.ini").write_bytes(row.cab_list)
+    packed = subprocess.run([KIT, "pack", work / "bundle", "-o", work / "main.cab"],
+                            capture_output=True, text=True)
+    if packed.returncode > 1:
+        raise SetupError(f"vorlund-kit pack failed: {packed.stdout}{packed.stderr}")
+    subprocess.run(["cabextract", "-q", "-d", work / "x", work / "main.cab"], check=True)
+    member = {int(path.suffix[1:]): path for path in (work / "x").iterdir()}
+    head = member[0].read_bytes()
+    number = lambda at, size=2: int.from_bytes(head[at:at + size], "little")  # noqa: E731
+
+    def section(index, fixed):
+        """Each entry of section `index` (0 STRINGS ... 4 REGKEYS): its `fixed` bytes of
+        fields, then the bytes its 2-byte length counts."""
+        at = number(60 + 4 * index, 4)
+        for _ in range(number(48 + 2 * index)):
+            size = number(at + fixed)
+            yield head[at:at + fixed], head[at + fixed + 2:at + fixed + 2 + size]
+            at += fixed + 2 + size
+
+    def word(fields, i):
+        return int.from_bytes(fields[2 * i:2 * i + 2], "little")
+
+    text = {word(f, 0): body.rstrip(b"\0").decode("cp1252") for f, body in section(0, 2)}
+    path = lambda ids: "\\".join(text[word(ids, i)] for i in range(len(ids) // 2 - 1))  # noqa
+    install_dir = next(word(f, 0) for f, _ in section(1, 2))  # the first directory
+    for fields, name in section(2, 10):
+        if word(fields, 1) != install_dir:
+            raise SetupError(f"file {word(fields, 0)} lands outside %InstallDir%")
+        target = wine.path(row.bundle) / name.rstrip(b"\0").decode("cp1252")
+        shutil.copy(member[word(fields, 0)], target)
+    hives = {word(f, 0): (word(f, 1), path(ids)) for f, ids in section(3, 6)}
+    for fields, body in section(4, 10):
+        root, key = hives[word(fields, 1)]
+        name, _, data = body.decode("cp1252").partition("\0")
+        data = data.split("\0")[0]
+        if word(fields, 2):  # substitution asked for
+            data = data.replace("%InstallDir%", row.bundle[:-1])
+        string = int.from_bytes(fields[6:10], "little") & 0x10001 == 0
+        if root != 2 or not string or wine.run("reg", "add", "HKCU\\" + key, "/v", name, "/d",
+                                                data, "/f"):
+            raise SetupError(f"the registry value {key}\\{name} could not be written")
+    shutil.copy(member[999], wine.path("C:\\VorlundTest\\VorlundSetup.dll"))
+
+
 def lay_out(wine, row):
     """Makes the row's install directory, plan and registry. Returns the directory's
     entries and the search for *.cab, as [(attribute bits, name)]."""
@@ -242,13 +305,14 @@ def lay_out(wine, row):
         shutil.rmtree(wine.path(folder), ignore_errors=True)
     bundle = wine.path(row.bundle)
     bundle.mkdir(parents=True)
-    for name in row.files:
+    for name in () if row.packed else row.files:
         target = bundle.joinpath(*name.rstrip("\\").split("\\"))
         target.parent.mkdir(parents=True, exist_ok=True)
         target.mkdir() if name.endswith("\\") else target.write_bytes(b"MSCF stand-in\n")
-    for name in ["Vorlund.exe"] * row.launcher + ["VorlundSetup.dll"] * (row.hooks is not None):
+    programs = ["Vorlund.exe"] * row.launcher + ["VorlundSetup.dll"] * (row.hooks is not None)
+    for name in () if row.packed else programs:
         shutil.copy(wine.build / "bin" / name, bundle)
-    if row.cab_list is not None:
+    if row.cab_list is not None and not row.packed:
         (bundle / "Vorlund.ini").write_bytes(row.cab_list)
     wine.path("C:\\VorlundTest").mkdir()
     wine.path("C:\\VorlundTest\\installer.txt").write_text(row.plan)
@@ -257,11 +321,13 @@ def lay_out(wine, row):
     shutil.copy(wine.standin, installer) if row.installer else installer.unlink(missing_ok=True)
     if row.hooks is not None:
         wine.run("reg", "delete", KEY, "/f")
-        for path, data in row.key or ():
+        for path, data in () if row.packed else row.key or ():
             sub, _, name = path.rpartition("\\")
             if wine.run("reg", "add", KEY + "\\" * bool(sub) + sub, *(["/v", name] if name else
                         ["/ve"]), "/d", data.format(dir=row.bundle[:-1]), "/f"):
                 raise SetupError(f"the registry value {path!r} could not be set")
+    if row.packed:
+        install_cab(wine, row)
     found = []
     if row.attrs or row.search_has or callable(row.gone):
         pairs = [arg for name, letters in row.attrs for arg in (letters, row.bundle + name)]
@@ -286,7 +352,7 @@ def play(wine, row):
     env = {k: v for k, v in wine.env.items() if row.display or k != "DISPLAY"}
     main = wine.start(row.bundle + "Vorlund.exe", env=env) if row.hooks is None else wine.start(
         "C:\\windows\\wceload.exe", "hold", row.linger, "MSWCELOAD",
-        row.bundle + "VorlundSetup.dll", *row.hooks)
+        ("C:\\VorlundTest\\" if row.packed else row.bundle) + "VorlundSetup.dll", *row.hooks)
     deadline = time.time() + 180
     while user.poll() is None:  # it ends once told to stop and no launcher runs any more
         if time.time() > deadline:
@@ -381,7 +447,10 @@ def main():
     parser.add_argument("--build", required=True, help="the Windows build folder")
     parser.add_argument("--only", default="", help="play only rows whose name contains this")
     parser.add_argument("--soak", type=int, metavar="CABS", help="play only the soak")
+    parser.add_argument("--kit", help="vorlund-kit (default: in build/host beside --build)")
     options = parser.parse_args()
+    global KIT
+    KIT = options.kit or Path(options.build).resolve().parent / "host/tools/kit/vorlund-kit"
     rows = [soak_row(options.soak)] if options.soak else [r for r in ROWS if options.only in r.name]
     wine, began = Wine(Path(options.build).resolve()), time.time()
     wine.create()

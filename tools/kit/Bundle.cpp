@@ -8,7 +8,9 @@
 #include <map>
 #include <system_error>
 
+#include "device/sim/DeviceText.h"
 #include "tools/kit/PeChecks.h"
+#include "tools/kit/Rehearsal.h"
 
 namespace fs = std::filesystem;
 
@@ -71,7 +73,34 @@ std::string resolveInstallDir(const std::string& installDir)
     return cecab::expandMacros(installDir, "");
 }
 
-void appendRehearsalFindings(const BundleDir&, Findings*) {}
+void appendRehearsalFindings(const BundleDir& bundle, const std::string& installPath,
+                             Findings* findings)
+{
+    // The device as the package leaves it: what pack packs, in the install directory.
+    rehearsal::Layout layout;
+    layout.name = bundle.path;
+    layout.directory = sim::fromAnsi(installPath + "\\");
+    for (const BundleEntry& e : bundle.entries) {
+        bool packed = !e.directory &&
+                      (endsWithCab(e.name) || cecab::sameDeviceName(e.name, cecab::kLauncherName) ||
+                       cecab::sameDeviceName(e.name, cecab::kListName));
+        if (!packed || !cecab::nameProblem(e.name).empty())
+            continue;
+        rehearsal::Entry entry;
+        entry.shown = e.name;
+        entry.path = layout.directory + sim::fromAnsi(e.name);
+        entry.source = e.path;
+        layout.entries.push_back(entry);
+    }
+    rehearsal::Result r = rehearsal::rehearse(rehearsal::Options(), layout);
+    for (const rehearsal::Finding& f : r.findings) {
+        bool said = f.code == "stand-in" || f.code == "no-list" || f.code == "name-clash" ||
+                    (f.code == "path-too-long" && f.line == 0);
+        if (!said)
+            findings->push_back(f.warning ? warn(f.code, rehearsal::where(r, f), f.message)
+                                          : note(f.code, rehearsal::where(r, f), f.message));
+    }
+}
 
 PackPlan planPackage(const BundleDir& bundle, const PackageSettings& s)
 {
@@ -187,7 +216,8 @@ PackPlan planPackage(const BundleDir& bundle, const PackageSettings& s)
         if (!cecab::buildFileSet(p, &header, &members, &error))
             found.push_back(blocker("header-limit", "install header", error));
     }
-    appendRehearsalFindings(bundle, &found);
+    if (list)
+        appendRehearsalFindings(bundle, directory, &found);
     return plan;
 }
 

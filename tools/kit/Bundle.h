@@ -48,9 +48,11 @@ struct PackPlan {
 PackPlan planPackage(const BundleDir& bundle, const PackageSettings& settings);
 
 // The list and directory findings of the rehearsal on the simulated device
-// (which names the device skips, which CABs it deletes unlisted, ...).
-// Called by planPackage after its own checks; adds nothing yet.
-void appendRehearsalFindings(const BundleDir& bundle, Findings* findings);
+// (which names the device skips, which CABs it deletes unlisted, ...), with
+// what the package carries laid out in `installPath`. Called by planPackage
+// after its own checks; what those already say is left out.
+void appendRehearsalFindings(const BundleDir& bundle, const std::string& installPath,
+                             Findings* findings);
 
 // The install directory as the device sees it ("\Program Files\Vorlund").
 std::string resolveInstallDir(const std::string& installDir);

@@ -210,14 +210,19 @@ Inspection inspectCabinet(const std::string& cabinet)
             launcher = &f;
     }
     std::string launcherDir = launcher ? parentOf(launcher->path) : "";
+    // Without a launcher, the list of the install directory is read all the
+    // same, for the rehearsal's display of it.
     const InspectedFile* list = nullptr;
+    const InspectedFile* shownList = nullptr;
     for (const InspectedFile& f : in.files) {
-        if (launcher && cecab::sameDeviceName(f.path, launcherDir + "\\" + cecab::kListName))
-            list = &f;
+        std::string dir = launcher ? launcherDir : in.installPath;
+        if (cecab::sameDeviceName(f.path, dir + "\\" + cecab::kListName))
+            (launcher ? list : shownList) = &f;
     }
     std::vector<cecab::CabinetEntry> programs;
     auto launcherOrList = [&](const std::string& name) {
-        return (launcher && name == launcher->member) || (list && name == list->member);
+        return (launcher && name == launcher->member) || (list && name == list->member) ||
+               (shownList && name == shownList->member);
     };
     if (!cecab::readCabinet(cabinet, launcherOrList, kMaxReadBytes, &programs, &error))
         throw InputError(error);
@@ -326,6 +331,7 @@ Inspection inspectCabinet(const std::string& cabinet)
             f.blocking = false;
         found.insert(found.end(), programFindings.begin(), programFindings.end());
     }
+    in.listBytes = bytesOf(list ? list : shownList);
     std::vector<std::string> listedPaths;
     if (launcher && !list) {
         found.push_back(warn("no-list", cecab::kListName,
@@ -333,7 +339,7 @@ Inspection inspectCabinet(const std::string& cabinet)
                                  " and deletes every CAB of " + launcherDir));
     } else if (list) {
         for (const auto& [name, installable] :
-             readList(in.files, list->path, bytesOf(list), launcherDir)) {
+             readList(in.files, list->path, in.listBytes, launcherDir)) {
             in.listed.push_back(name);
             if (installable)
                 listedPaths.push_back(launcherDir + "\\" + name);

@@ -47,8 +47,13 @@ struct Inspection {
     std::vector<std::string> hookExports;
     std::string hookOutcome;          // what the hook shows or does
     std::vector<std::string> listed;  // names of the list as the device reads them
+    // The list beside the launcher (without one: in the install directory), as packed.
+    std::string listBytes;
     Findings findings;
 };
+
+// A cabinet's size field is 32 bits.
+const uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
 
 // InputError when the cabinet cannot be read or holds no install header.
 Inspection inspectCabinet(const std::string& cabinet);

@@ -13,9 +13,6 @@ namespace kit {
 
 namespace {
 
-// A cabinet's size field is 32 bits.
-const uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
-
 struct InspectOptions {
     std::string cabinet;
     bool json = false;

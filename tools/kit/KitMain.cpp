@@ -10,7 +10,8 @@
 int main(int argc, char** argv)
 {
     CLI::App app(
-        "Builds and checks the main package that installs a Vorlund bundle on a CE device.",
+        "Builds, checks and rehearses the main package that installs a Vorlund bundle on a CE "
+        "device.",
         "vorlund-kit");
     app.require_subcommand(1);
     std::map<CLI::App*, std::function<int()>> runs;

@@ -1,7 +1,6 @@
-// Rehearsal: one run of the shipped launcher logic (optionally entered through
-// the setup hook) on the simulated device, read back from the device's
-// records into events and findings. Every decision is the shipped code's.
-#include "tools/preview/Rehearsal.h"
+// One rehearsal on the simulated device: the shipped hook and launcher run,
+// their record read back into events and findings; every decision is theirs.
+#include "tools/kit/Rehearsal.h"
 
 #include <algorithm>
 #include <map>
@@ -9,14 +8,15 @@
 
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
+#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
 #include "setup/SetupHooks.h"
-#include "tools/preview/HostText.h"
-#include "tools/preview/ListCheck.h"
+#include "tools/cecab/MainPackage.h"
+#include "tools/kit/Kit.h"
 
-namespace preview {
+namespace kit::rehearsal {
 
 namespace {
 
@@ -24,6 +24,7 @@ using device::kAttrDirectory;
 using device::kAttrHidden;
 using device::kAttrReadOnly;
 using device::kAttrSystem;
+using sim::utf8;
 using vorlund::kCabExtension;
 using vorlund::kCabListName;
 using vorlund::kInstallerProgram;
@@ -33,6 +34,8 @@ using vorlund::kLauncherFileName;
 // hook has returned; the launcher waits for it.
 const uint64_t kMainInstallerCloseMs = 2000;
 const uintptr_t kModule = 0x10000;
+// A list larger than this is not a list.
+const uint64_t kMaxListBytes = 64ull << 20;
 
 struct InstallerRun {
     std::wstring path;  // the CAB path the installer was handed
@@ -41,17 +44,21 @@ struct InstallerRun {
 
 // Everything the run shares with the stand-in programs.
 struct Stage {
-    Stage(const Options& o, const Bundle& b) : options(o), bundle(b) {}
+    Stage(const Options& o, const Layout& l)
+        : options(o), layout(l), dir(l.directory), fromHook(o.fromHook || l.mainPackage)
+    {}
     const Options& options;
-    const Bundle& bundle;
+    const Layout& layout;
+    const std::wstring& dir;
+    bool fromHook;
     std::wstring launcherPath;
     std::string listBytes;
     bool listBytesRead = false;
     std::set<std::wstring> rejectPaths;  // canonical
     std::vector<InstallerRun> runs;
     bool launcherStarted = false;
-    size_t hookEventsEnd = 0;      // the device's events before this one are the hook's
-    std::set<std::string> loaded;  // host names of the bundle entries on the device
+    size_t hookEventsEnd = 0;       // the device's events before this one are the hook's
+    std::set<std::wstring> loaded;  // paths of the layout's entries on the device
 };
 
 sim::Device& dev()
@@ -66,7 +73,9 @@ std::wstring canonical(const std::wstring& path)
 
 std::wstring deviceRelative(const std::string& name)
 {
-    std::wstring text = deviceName(name);
+    std::wstring text;
+    if (!sim::decodeUtf8(name, &text))
+        text = sim::fromAnsi(name);
     std::replace(text.begin(), text.end(), L'/', L'\\');
     return text;
 }
@@ -82,40 +91,41 @@ Finding fileFinding(const std::string& code, const std::string& file, const std:
     return f;
 }
 
-// Loads the bundle and the stand-ins into a fresh device. Findings about the
+// Loads the layout and the stand-ins into a fresh device. Findings about the
 // loading go to `findings` when it is not null (the first of two loads).
 void loadDevice(Stage& stage, std::vector<Finding>* findings)
 {
     const Options& o = stage.options;
-    const std::wstring& dir = o.deviceDirectory;
+    const std::wstring& dir = stage.dir;
     dev().reset();
     dev().addDirectory(L"\\windows");
     dev().addDirectory(dir);
     stage.loaded.clear();
 
-    const BundleEntry* listEntry = nullptr;
-    for (const BundleEntry& e : stage.bundle.entries) {
-        std::wstring path = dir + e.deviceName;
-        if (dev().exists(path)) {
+    const Entry* listEntry = nullptr;
+    for (const Entry& e : stage.layout.entries) {
+        if (dev().exists(e.path)) {
             // Two names here, one name on the device, where case does not count.
-            if (findings)
-                findings->push_back(fileFinding("name-clash", e.hostName,
+            if (findings && !e.directory)
+                findings->push_back(fileFinding("name-clash", e.shown,
                                                 "is the same name on the device as " +
-                                                    inQuotes(dev().node(path)->name) +
+                                                    inQuotes(dev().node(e.path)->name) +
                                                     ": only one of them can be there"));
             continue;
         }
-        stage.loaded.insert(e.hostName);
+        stage.loaded.insert(e.path);
         if (e.directory)
-            dev().addDirectory(path);
+            dev().addDirectory(e.path);
         else
-            dev().addFile(path, "");
-        if (!e.directory && canonical(path) == canonical(dir + kCabListName))
+            dev().addFile(e.path, "");
+        if (!e.directory && canonical(e.path) == canonical(dir + kCabListName))
             listEntry = &e;
     }
     if (listEntry != nullptr && !o.noList) {
         if (!stage.listBytesRead)
-            stage.listBytes = readHostFile(listEntry->source);
+            stage.listBytes = listEntry->source.empty()
+                                  ? listEntry->bytes
+                                  : readFile(listEntry->source.string(), kMaxListBytes);
         stage.listBytesRead = true;
         dev().setContent(dir + kCabListName, stage.listBytes);
     } else if (listEntry != nullptr) {
@@ -126,7 +136,7 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
         std::wstring path = dir + deviceRelative(a.first);
         const sim::FileNode* n = dev().node(path);
         if (n == nullptr)
-            throw UsageError("no entry " + a.first + " in " + o.directory);
+            throw UsageError("no entry " + a.first + " in " + utf8(dir));
         dev().setAttributes(path, n->attributes | a.second);
     }
 
@@ -148,33 +158,42 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
 
     stage.launcherPath = dir + kLauncherFileName;
     bool hasLauncher = dev().exists(stage.launcherPath);
-    if (o.fromHook && o.noLauncher) {
+    if (stage.fromHook && o.noLauncher) {
         dev().remove(stage.launcherPath);
-    } else {
-        if (!hasLauncher && findings)
+    } else if (!hasLauncher && !stage.layout.mainPackage) {
+        if (findings)
             findings->push_back(
                 fileFinding("stand-in", utf8(kLauncherFileName),
                             "not in the directory: a stand-in takes its place in the rehearsal; "
                             "the main package must put the launcher here",
                             false));
-        if (!hasLauncher)
-            dev().addFile(stage.launcherPath, "launcher");
-        if (o.fromHook) {
-            // Started by the hook; it runs once the hook has returned.
-            Stage* s = &stage;
-            dev().installProgram(stage.launcherPath, [s](sim::Device&, const std::wstring&) {
-                s->launcherStarted = true;
-                return sim::ProgramRun();
-            });
-        }
+        dev().addFile(stage.launcherPath, "launcher");
     }
-    if (o.fromHook) {
-        std::wstring value = dir.substr(0, dir.size() - 1);
-        dev().setRegistryString(vorlund::kRegistryKey, vorlund::kRegistryValueName, value);
+    if (stage.fromHook && dev().exists(stage.launcherPath)) {
+        // Started by the hook; it runs once the hook has returned.
+        Stage* s = &stage;
+        dev().installProgram(stage.launcherPath, [s](sim::Device&, const std::wstring&) {
+            s->launcherStarted = true;
+            return sim::ProgramRun();
+        });
     }
+    for (const RegistryValue& v : stage.layout.registry)
+        dev().setRegistryValue(v.key, v.name, v.data, v.type);
+    if (stage.fromHook && !stage.layout.mainPackage)
+        dev().setRegistryString(vorlund::kRegistryKey, vorlund::kRegistryValueName,
+                                dir.substr(0, dir.size() - 1));
 }
 
 // ---- reading the run back ---------------------------------------------------------
+
+// A string value's UTF-16LE data up to its terminator.
+std::wstring registryText(const std::vector<uint8_t>& data)
+{
+    std::wstring text;
+    for (size_t i = 0; i + 1 < data.size() && (data[i] || data[i + 1]); i += 2)
+        text.push_back(static_cast<wchar_t>(data[i] | data[i + 1] << 8));
+    return text;
+}
 
 void describeBar(const sim::Window& bar, Event* e)
 {
@@ -191,12 +210,12 @@ struct WindowState {
     std::map<uintptr_t, sim::Window> controls;
     bool changed = false;
 
-    Event shown(bool inHook, uint64_t timeMs)
+    Event shown(Actor by, uint64_t timeMs)
     {
         changed = false;
         Event e;
         e.kind = EventKind::Window;
-        e.inHook = inHook;
+        e.by = by;
         e.timeMs = timeMs;
         for (const auto& c : controls) {
             if (c.second.className == L"static" && !e.hasText) {
@@ -226,16 +245,35 @@ std::vector<Event> readTimeline(const Stage& stage)
         c.rangePacked = w.className == L"msctls_progress32" ? 100u << 16 : 0;
         return c;
     };
-    auto flushWindow = [&](bool inHook, uint64_t timeMs) {
+    auto flushWindow = [&](Actor by, uint64_t timeMs) {
         if (window.changed)
-            events.push_back(window.shown(inHook, timeMs));
+            events.push_back(window.shown(by, timeMs));
     };
+
+    // What the main package's installer did before it called the hook.
+    if (stage.layout.mainPackage) {
+        Event e;
+        e.by = Actor::Installer;
+        e.kind = EventKind::Copy;
+        for (const Entry& entry : stage.layout.entries) {
+            e.text = entry.path;
+            if (!entry.directory && stage.loaded.count(entry.path))
+                events.push_back(e);
+        }
+        e.kind = EventKind::Registry;
+        for (const RegistryValue& v : stage.layout.registry) {
+            e.text = L"set " + v.key + L" " + (v.name.empty() ? L"(default)" : v.name);
+            if (v.type == 1)
+                e.text += L" = \"" + registryText(v.data) + L"\"";
+            events.push_back(e);
+        }
+    }
 
     for (size_t i = 0; i < d.events().size(); ++i) {
         const sim::Event& record = d.events()[i];
-        bool inHook = stage.options.fromHook && i < stage.hookEventsEnd;
+        Actor by = stage.fromHook && i < stage.hookEventsEnd ? Actor::Hook : Actor::Launcher;
         Event e;
-        e.inHook = inHook;
+        e.by = by;
         e.timeMs = record.timeMs;
         if (auto* c = std::get_if<sim::event::CreateDialog>(&record.what)) {
             // The window shows as created until something changes it; without
@@ -250,7 +288,7 @@ std::vector<Event> readTimeline(const Stage& stage)
         if (auto* w = std::get_if<sim::event::Wait>(&record.what)) {
             if (w->askedMs != vorlund::kInstallerWaitMs)
                 continue;  // the launcher's own installer runs: shown with their start
-            flushWindow(inHook, record.timeMs);
+            flushWindow(by, record.timeMs);
             e.kind = EventKind::Wait;
             e.waitedMs = w->waitedMs;
             e.processId = w->processId;
@@ -309,10 +347,10 @@ std::vector<Event> readTimeline(const Stage& stage)
         } else {
             continue;  // set-up steps of the window, faults: not shown
         }
-        flushWindow(inHook, record.timeMs);
+        flushWindow(by, record.timeMs);
         events.push_back(e);
     }
-    flushWindow(false, d.now());
+    flushWindow(Actor::Launcher, d.now());
     return events;
 }
 
@@ -330,10 +368,36 @@ const sim::FileNode* sweepStopper(const std::wstring& dir)
     return nullptr;
 }
 
+// Why the hook started no launcher, from the message it showed.
+Finding hookFailure(const Stage& stage)
+{
+    std::wstring shown;
+    for (const sim::event::MessageBox& b : dev().eventsOf<sim::event::MessageBox>())
+        shown = shown.empty() ? b.text : shown;
+    std::string key = "HKCU\\" + utf8(vorlund::kRegistryKey);
+    if (stage.layout.mainPackage && !stage.layout.setupLibrary)
+        return fileFinding("no-setup-dll", cecab::kSetupDllName,
+                           "the main package has no setup library: the installer calls no hook, "
+                           "the launcher never starts and no CAB is installed or deleted");
+    if (shown == vorlund::kNoKeyMessage)
+        return fileFinding("no-key", key,
+                           "the main package writes nothing there: the setup hook says it cannot "
+                           "locate the registry path and starts nothing; the CABs stay");
+    if (shown == vorlund::kNoValueMessage)
+        return fileFinding("no-value", key,
+                           "the main package writes no value " + utf8(vorlund::kRegistryValueName) +
+                               " there: the setup hook says so and starts nothing; the CABs stay");
+    return fileFinding("no-launcher", utf8(kLauncherFileName),
+                       "the setup hook finds no launcher where the registry says: it says it "
+                       "cannot locate " +
+                           utf8(kLauncherFileName) +
+                           " and deletes every CAB of that directory, installing none");
+}
+
 void judgeRun(const Stage& stage, Result* r)
 {
     const Options& o = stage.options;
-    const std::wstring& dir = o.deviceDirectory;
+    const std::wstring& dir = stage.dir;
     std::set<std::wstring> installed, rejected, named;
     for (const InstallerRun& run : stage.runs) {
         installed.insert(canonical(run.path));
@@ -353,11 +417,13 @@ void judgeRun(const Stage& stage, Result* r)
 
     // The run as a whole.
     bool listUsed = r->launcherRan && r->listPresent;
-    if (o.fromHook && !r->launcherRan)
-        r->findings.push_back(
-            fileFinding("no-launcher", utf8(kLauncherFileName),
-                        "the setup hook finds no launcher: it says it cannot locate "
-                        "Vorlund.exe and deletes every CAB of the directory, installing none"));
+    // Whether anything swept the directory: the launcher, or the hook that
+    // found no launcher. Otherwise every CAB stays, which the cause says.
+    bool swept = r->launcherRan;
+    if (stage.fromHook && !r->launcherRan) {
+        r->findings.push_back(hookFailure(stage));
+        swept = r->findings.back().code == "no-launcher";
+    }
     if (r->launcherRan && !r->listPresent) {
         const sim::FileNode* n = dev().node(dir + kCabListName);
         std::string why = o.noList ? "left out (--no-list)" : n ? "a directory" : "missing";
@@ -415,25 +481,25 @@ void judgeRun(const Stage& stage, Result* r)
 
     // Each CAB of the directory.
     const sim::FileNode* stopper = sweepStopper(dir);
-    for (const BundleEntry& e : stage.bundle.entries) {
-        std::wstring path = dir + e.deviceName;
-        if (e.directory || !vorlund::endsWithIgnoringCase(e.deviceName.c_str(), kCabExtension) ||
-            !stage.loaded.count(e.hostName))
+    const std::wstring inside = canonical(dir) + L"\\";
+    for (const Entry& e : stage.layout.entries) {
+        std::wstring key = canonical(e.path);
+        if (e.directory || !vorlund::endsWithIgnoringCase(e.path.c_str(), kCabExtension) ||
+            !stage.loaded.count(e.path) || key.compare(0, inside.size(), inside) != 0)
             continue;
-        std::wstring key = canonical(path);
-        bool top = e.deviceName.find(L'\\') == std::wstring::npos;
+        std::wstring name = e.path.substr(std::min(dir.size(), e.path.size()));
+        bool top = name.find(L'\\') == std::wstring::npos;
         bool wasInstalled = installed.count(key) != 0;
-        const sim::FileNode* left = dev().node(path);
-        std::string file = utf8(e.deviceName);
+        const sim::FileNode* left = dev().node(e.path);
+        const std::string& file = e.shown;
         // A list is Windows-1252 text: a name with other characters cannot be listed.
-        auto foreign = std::find_if(e.deviceName.begin(), e.deviceName.end(),
-                                    [](wchar_t c) { return !inWindows1252(c); });
-        std::string unlistable = foreign == e.deviceName.end()
-                                     ? ""
-                                     : "; no list can name it, as " +
-                                           inQuotes(std::wstring(1, *foreign)) +
-                                           " has no Windows-1252 form";
-        if (top && left != nullptr) {
+        auto foreign = std::find_if(name.begin(), name.end(),
+                                    [](wchar_t c) { return !sim::inWindows1252(c); });
+        std::string unlistable = foreign == name.end() ? ""
+                                                       : "; no list can name it, as " +
+                                                             inQuotes(std::wstring(1, *foreign)) +
+                                                             " has no Windows-1252 form";
+        if (top && left != nullptr && swept) {
             std::string why = "the sweep did not delete it";
             if (left->attributes & kAttrReadOnly)
                 why = "it is read-only, and the sweep passes over it";
@@ -475,7 +541,8 @@ void arrange(Result* r)
     auto group = [](const Finding& f) {
         if (f.line > 0)
             return 1;
-        bool runWide = f.code == "no-launcher" || f.code == "no-list" ||
+        bool runWide = f.code == "no-launcher" || f.code == "no-list" || f.code == "no-key" ||
+                       f.code == "no-value" || f.code == "no-setup-dll" ||
                        f.code == "installer-failed" || f.code == "empty-list" ||
                        (f.code == "path-too-long" && f.line == 0);
         return runWide ? 0 : 2;
@@ -507,14 +574,28 @@ void arrange(Result* r)
 
 }  // namespace
 
-Result rehearse(const Options& options, const Bundle& bundle)
+int Result::count(bool warnings) const
 {
-    Result r;
-    r.findings = bundle.findings;
-    Stage stage(options, bundle);
-    const std::wstring& dir = options.deviceDirectory;
+    return static_cast<int>(std::count_if(findings.begin(), findings.end(),
+                                          [&](const Finding& f) { return f.warning == warnings; }));
+}
 
-    // The list as the device will read it, on a device as the bundle leaves it.
+Result rehearse(const Options& options, const Layout& layout)
+{
+    if (layout.mainPackage && options.noLauncher)
+        throw UsageError("--no-launcher: the main package decides whether there is a launcher");
+    if (options.noLauncher && !options.fromHook)
+        throw UsageError("--no-launcher rehearses the setup hook: use it with --from-hook");
+    Result r;
+    r.findings = layout.findings;
+    Stage stage(options, layout);
+    const std::wstring& dir = stage.dir;
+    r.name = layout.name;
+    r.directory = dir;
+    r.start = layout.mainPackage ? "mainPackage" : stage.fromHook ? "setupHook" : "launcher";
+    r.listName = utf8(kCabListName);
+
+    // The list as the device will read it, on a device as the layout leaves it.
     loadDevice(stage, &r.findings);
     const sim::FileNode* list = dev().node(dir + kCabListName);
     r.listPresent = list != nullptr && !(list->attributes & kAttrDirectory);
@@ -538,7 +619,7 @@ Result rehearse(const Options& options, const Bundle& bundle)
     // The run itself, on a fresh device.
     loadDevice(stage, nullptr);
     device::ModuleHandle module = reinterpret_cast<device::ModuleHandle>(kModule);
-    if (!options.fromHook) {
+    if (!stage.fromHook) {
         dev().setModulePath(stage.launcherPath);
         vorlund::runLauncher(module);
         r.launcherRan = true;
@@ -550,8 +631,10 @@ Result rehearse(const Options& options, const Bundle& bundle)
         uint32_t pid = dev().spawnProcess(kInstallerProgram, mainRun, kInstallerWindowClass);
         device::WindowHandle owner =
             reinterpret_cast<device::WindowHandle>(dev().process(pid)->windows.front());
-        std::wstring value = dir.substr(0, dir.size() - 1);
-        Install_Exit(owner, value.c_str(), 0, 0, 0, 0, 0);
+        std::wstring installDir =
+            layout.mainPackage ? layout.installDir : dir.substr(0, dir.size() - 1);
+        if (!layout.mainPackage || layout.setupLibrary)
+            Install_Exit(owner, installDir.c_str(), 0, 0, 0, 0, 0);
         stage.hookEventsEnd = dev().events().size();
         // The launcher is its own process: it runs after the hook returned.
         if (stage.launcherStarted) {
@@ -567,4 +650,4 @@ Result rehearse(const Options& options, const Bundle& bundle)
     return r;
 }
 
-}  // namespace preview
+}  // namespace kit::rehearsal

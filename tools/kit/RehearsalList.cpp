@@ -1,7 +1,5 @@
-// ListCheck: which names the device takes from the list is decided only by
-// the shipped reader and installable test; this file adds where each name
-// sits in the file (its line) and the lint that explains surprises.
-#include "tools/preview/ListCheck.h"
+// The rehearsal's list check: each name the shipped reader hands out placed
+// on its line, and a byte-level lint that explains surprises.
 
 #include <algorithm>
 #include <cstdio>
@@ -11,16 +9,21 @@
 
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
+#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
-#include "tools/preview/HostText.h"
+#include "tools/kit/Rehearsal.h"
 
-namespace preview {
+namespace kit::rehearsal {
 
 namespace {
 
 using device::kAttrDirectory;
 using device::kAttrHidden;
+using sim::decodeUtf8;
+using sim::inWindows1252;
+using sim::undefinedIn1252;
+using sim::utf8;
 using vorlund::CabListReader;
 using vorlund::kCabExtension;
 using vorlund::kCabListName;
@@ -211,8 +214,8 @@ void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
     }
 }
 
-}  // namespace
-
+// The entry of `directory` most like the missing `name`, relative to
+// `directory`; empty when none is close.
 std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
 {
     sim::Device& dev = sim::current();
@@ -240,6 +243,8 @@ std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
     }
     return best;
 }
+
+}  // namespace
 
 ListReport checkList(const std::wstring& directory)
 {
@@ -413,4 +418,4 @@ ListReport checkList(const std::wstring& directory)
     return report;
 }
 
-}  // namespace preview
+}  // namespace kit::rehearsal

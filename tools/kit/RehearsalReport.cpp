@@ -1,16 +1,62 @@
-// Report: renders a rehearsal (see Report.h). The text and the JSON carry the
-// same facts; only the text is shaped for reading.
-#include "tools/preview/Report.h"
-
+// The rehearsal's reports: aligned text for people (colour only on a
+// terminal) and JSON for a packaging pipeline, carrying the same facts.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "tools/preview/HostText.h"
+#include "common/SharedTexts.h"
+#include "device/sim/DeviceText.h"
+#include "launcher/CabList.h"
+#include "launcher/LauncherSequence.h"
+#include "setup/SetupHooks.h"
+#include "tools/cecab/MainPackage.h"
+#include "tools/kit/Rehearsal.h"
 
-namespace preview {
+namespace kit::rehearsal {
 
 namespace {
+
+using sim::utf8;
+
+std::string escaped(const std::wstring& name)
+{
+    std::string out;
+    for (wchar_t c : name) {
+        if (c == L'\t') {
+            out += "<TAB>";
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "<0x%02X>", static_cast<unsigned>(c));
+            out += buf;
+        } else {
+            out += utf8(std::wstring(1, c));
+        }
+    }
+    return out;
+}
+
+// Columns that a UTF-8 text takes on a terminal (one per character).
+size_t columns(const std::string& text)
+{
+    size_t n = 0;
+    for (unsigned char c : text)
+        n += (c & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+std::string padded(const std::string& text, size_t width)
+{
+    size_t used = columns(text);
+    return used >= width ? text : text + std::string(width - used, ' ');
+}
+
+// Seconds with two decimals: "90.25".
+std::string seconds(unsigned long long milliseconds)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%llu.%02llu", milliseconds / 1000, (milliseconds % 1000) / 10);
+    return buf;
+}
 
 const int kBarWidth = 20;
 const size_t kNameColumns = 48;  // longer names are cut in the table
@@ -39,15 +85,6 @@ struct Style {
     }
 };
 
-std::string where(const Result& r, const Finding& f)
-{
-    if (f.line > 0) {
-        std::string at = r.listName + ":" + std::to_string(f.line);
-        return f.lastLine > f.line ? at + "-" + std::to_string(f.lastLine) : at;
-    }
-    return f.file.empty() ? r.listName : f.file;
-}
-
 std::string bar(const Event& e)
 {
     int filled = static_cast<int>(std::floor(e.fill * kBarWidth + 1e-9));
@@ -60,6 +97,8 @@ std::string bar(const Event& e)
 const char* label(EventKind kind)
 {
     switch (kind) {
+    case EventKind::Copy:
+        return "copy";
     case EventKind::Wait:
         return "wait";
     case EventKind::Start:
@@ -85,6 +124,8 @@ const char* label(EventKind kind)
 const char* jsonKind(EventKind kind)
 {
     switch (kind) {
+    case EventKind::Copy:
+        return "copy";
     case EventKind::Wait:
         return "wait";
     case EventKind::Start:
@@ -136,6 +177,7 @@ std::string describe(const Event& e, const Style& style)
         return "closed";
     case EventKind::MessageBox:
         return style("1", "[" + utf8(e.caption) + "] " + utf8(e.text));
+    case EventKind::Copy:
     case EventKind::Delete:
     case EventKind::Registry:
         return utf8(e.text);
@@ -143,6 +185,11 @@ std::string describe(const Event& e, const Style& style)
         return utf8(e.text) + "  (cannot be deleted)";
     }
     return "";
+}
+
+const char* actor(Actor by)
+{
+    return by == Actor::Installer ? "installer" : by == Actor::Hook ? "setupHook" : "launcher";
 }
 
 std::string rehearsed(const Options& o)
@@ -162,8 +209,7 @@ std::string rehearsed(const Options& o)
     return text;
 }
 
-}  // namespace
-
+// What a name of the list came to, in a few words ("installed", "skipped: hidden").
 std::string outcomeOf(const ListLine& l)
 {
     std::string text;
@@ -180,11 +226,37 @@ std::string outcomeOf(const ListLine& l)
     return l.partial ? text + " (not the whole line)" : text;
 }
 
+}  // namespace
+
+std::string shown(const std::wstring& name)
+{
+    bool edges = name.empty() || name.front() == L' ' || name.back() == L' ' ||
+                 name.front() == L'\t' || name.back() == L'\t';
+    return edges ? "\"" + escaped(name) + "\"" : escaped(name);
+}
+
+std::string inQuotes(const std::wstring& name)
+{
+    return "\"" + escaped(name) + "\"";
+}
+
+std::string where(const Result& r, const Finding& f)
+{
+    if (f.line > 0) {
+        std::string at = r.listName + ":" + std::to_string(f.line);
+        return f.lastLine > f.line ? at + "-" + std::to_string(f.lastLine) : at;
+    }
+    return f.file.empty() ? r.listName : f.file;
+}
+
 void writeText(std::ostream& out, const Options& o, const Result& r, bool colour)
 {
     Style style{colour};
-    out << style("1", "Rehearsal of " + o.directory + " as " + utf8(o.deviceDirectory)) << " ("
-        << (o.fromHook ? "from the setup hook" : "the launcher runs") << ")\n";
+    const char* start = r.start == "mainPackage" ? "from the main package"
+                        : r.start == "setupHook" ? "from the setup hook"
+                                                 : "the launcher runs";
+    out << style("1", "Rehearsal of " + r.name + " as " + utf8(r.directory)) << " (" << start
+        << ")\n";
     std::string failures = rehearsed(o);
     if (!failures.empty())
         out << "Rehearsed failures: " << failures << "\n";
@@ -209,15 +281,16 @@ void writeText(std::ostream& out, const Options& o, const Result& r, bool colour
     size_t timeWidth = 4;
     for (const Event& e : r.events)
         timeWidth = std::max(timeWidth, seconds(e.timeMs).size());
-    bool hookSeen = false, launcherSeen = false;
+    const Event* last = nullptr;
     for (const Event& e : r.events) {
-        if (o.fromHook && e.inHook && !hookSeen) {
-            out << "  setup hook (Install_Exit of VorlundSetup.dll)\n";
-            hookSeen = true;
-        } else if (o.fromHook && !e.inHook && !launcherSeen) {
-            out << "  launcher (Vorlund.exe)\n";
-            launcherSeen = true;
-        }
+        if (r.start != "launcher" && (last == nullptr || last->by != e.by))
+            out << (e.by == Actor::Installer
+                        ? "  installer (" + utf8(vorlund::kInstallerProgram) + ")"
+                    : e.by == Actor::Hook
+                        ? std::string("  setup hook (Install_Exit of ") + cecab::kSetupDllName + ")"
+                        : "  launcher (" + utf8(vorlund::kLauncherFileName) + ")")
+                << "\n";
+        last = &e;
         std::string time = seconds(e.timeMs);
         out << "  " << std::string(timeWidth - time.size(), ' ') << time << " s  "
             << padded(label(e.kind), 8) << " " << describe(e, style) << "\n";
@@ -257,101 +330,99 @@ void writeText(std::ostream& out, const Options& o, const Result& r, bool colour
         << ", " << notes << " note" << (notes == 1 ? "" : "s") << "\n";
 }
 
-void writeJson(std::ostream& out, const Options& o, const Result& r, int exitStatus)
+nlohmann::ordered_json toJson(const Options& o, const Result& r, int exitStatus)
 {
-    auto str = [](const std::string& s) { return jsonString(s); };
-    auto wstr = [](const std::wstring& s) { return jsonString(utf8(s)); };
-    out << "{\n  \"directory\": " << str(o.directory)
-        << ",\n  \"deviceDirectory\": " << wstr(o.deviceDirectory)
-        << ",\n  \"start\": " << str(o.fromHook ? "setupHook" : "launcher")
-        << ",\n  \"rehearsed\": {\"reject\": [";
-    for (size_t i = 0; i < o.reject.size(); ++i)
-        out << (i ? ", " : "") << str(o.reject[i]);
-    out << "], \"noInstaller\": " << (o.noInstaller ? "true" : "false")
-        << ", \"noList\": " << (o.noList ? "true" : "false")
-        << ", \"noLauncher\": " << (o.noLauncher ? "true" : "false") << "},\n";
-
-    out << "  \"list\": {\"name\": " << str(r.listName)
-        << ", \"present\": " << (r.listPresent ? "true" : "false") << ", \"lines\": [";
-    for (size_t i = 0; i < r.lines.size(); ++i) {
-        const ListLine& l = r.lines[i];
-        out << (i ? "," : "") << "\n    {\"line\": " << l.line << ", \"name\": " << wstr(l.name)
-            << ", \"read\": " << (l.read ? "true" : "false")
-            << ", \"installable\": " << (l.installable ? "true" : "false")
-            << ", \"installed\": " << (l.installed ? "true" : "false")
-            << ", \"outcome\": " << str(outcomeOf(l)) << "}";
-    }
-    out << (r.lines.empty() ? "" : "\n  ") << "]},\n  \"events\": [";
-    for (size_t i = 0; i < r.events.size(); ++i) {
-        const Event& e = r.events[i];
-        out << (i ? "," : "") << "\n    {\"timeMs\": " << e.timeMs
-            << ", \"by\": " << str(e.inHook ? "setupHook" : "launcher")
-            << ", \"kind\": " << str(jsonKind(e.kind));
+    using Json = nlohmann::ordered_json;
+    Json lines = Json::array();
+    for (const ListLine& l : r.lines)
+        lines.push_back({{"line", l.line},
+                         {"name", utf8(l.name)},
+                         {"read", l.read},
+                         {"installable", l.installable},
+                         {"installed", l.installed},
+                         {"outcome", outcomeOf(l)}});
+    Json events = Json::array();
+    for (const Event& e : r.events) {
+        Json j = {{"timeMs", e.timeMs}, {"by", actor(e.by)}, {"kind", jsonKind(e.kind)}};
         switch (e.kind) {
         case EventKind::Wait:
-            out << ", \"processId\": " << e.processId << ", \"waitedMs\": " << e.waitedMs;
+            j["processId"] = e.processId;
+            j["waitedMs"] = e.waitedMs;
             break;
         case EventKind::Start:
         case EventKind::Install:
-            out << ", \"program\": " << wstr(e.program) << ", \"commandLine\": " << wstr(e.text);
-            if (e.kind == EventKind::Install)
-                out << ", \"exitCode\": " << e.exitCode
-                    << ", \"rejected\": " << (e.rejected ? "true" : "false");
+            j["program"] = utf8(e.program);
+            j["commandLine"] = utf8(e.text);
+            if (e.kind == EventKind::Install) {
+                j["exitCode"] = e.exitCode;
+                j["rejected"] = e.rejected;
+            }
             break;
         case EventKind::StartFailed:
         case EventKind::InstallFailed:
-            out << ", \"program\": " << wstr(e.program);
+            j["program"] = utf8(e.program);
             break;
         case EventKind::Window:
-            out << ", \"visible\": " << (e.visible ? "true" : "false");
+            j["visible"] = e.visible;
             if (e.hasText)
-                out << ", \"text\": " << wstr(e.text);
-            if (e.hasBar) {
-                char fill[32];
-                std::snprintf(fill, sizeof fill, "%.4f", e.fill);
-                out << ", \"bar\": {\"lower\": " << e.lower << ", \"upper\": " << e.upper
-                    << ", \"position\": " << e.position << ", \"fill\": " << fill << "}";
-            }
+                j["text"] = utf8(e.text);
+            if (e.hasBar)
+                j["bar"] = {{"lower", e.lower},
+                            {"upper", e.upper},
+                            {"position", e.position},
+                            {"fill", std::round(e.fill * 10000) / 10000}};
             break;
         case EventKind::MessageBox:
-            out << ", \"caption\": " << wstr(e.caption) << ", \"text\": " << wstr(e.text);
+            j["caption"] = utf8(e.caption);
+            j["text"] = utf8(e.text);
             break;
+        case EventKind::Copy:
         case EventKind::Delete:
         case EventKind::DeleteFailed:
-            out << ", \"path\": " << wstr(e.text);
+            j["path"] = utf8(e.text);
             break;
         case EventKind::Registry:
-            out << ", \"text\": " << wstr(e.text);
+            j["text"] = utf8(e.text);
             break;
         case EventKind::WindowClosed:
             break;
         }
-        out << "}";
+        events.push_back(j);
     }
-    out << (r.events.empty() ? "" : "\n  ") << "],\n";
-
+    Json report = {{"directory", r.name},
+                   {"deviceDirectory", utf8(r.directory)},
+                   {"start", r.start},
+                   {"rehearsed",
+                    {{"reject", o.reject},
+                     {"noInstaller", o.noInstaller},
+                     {"noList", o.noList},
+                     {"noLauncher", o.noLauncher}}},
+                   {"list", {{"name", r.listName}, {"present", r.listPresent}, {"lines", lines}}},
+                   {"events", events}};
     for (bool warnings : {true, false}) {
-        out << "  \"" << (warnings ? "warnings" : "notes") << "\": [";
-        bool first = true;
+        Json list = Json::array();
         for (const Finding& f : r.findings) {
             if (f.warning != warnings)
                 continue;
-            out << (first ? "" : ",") << "\n    {\"code\": " << str(f.code);
-            if (f.line > 0)
-                out << ", \"line\": " << f.line << ", \"lastLine\": " << f.lastLine;
+            Json j = {{"code", f.code}};
+            if (f.line > 0) {
+                j["line"] = f.line;
+                j["lastLine"] = f.lastLine;
+            }
             if (!f.file.empty())
-                out << ", \"file\": " << str(f.file);
-            out << ", \"where\": " << str(where(r, f)) << ", \"message\": " << str(f.message)
-                << "}";
-            first = false;
+                j["file"] = f.file;
+            j["where"] = where(r, f);
+            j["message"] = f.message;
+            list.push_back(j);
         }
-        out << (first ? "" : "\n  ") << "],\n";
+        report[warnings ? "warnings" : "notes"] = list;
     }
-    out << "  \"summary\": {\"installerRuns\": " << r.installerRuns
-        << ", \"rejected\": " << r.rejectedRuns << ", \"messageBoxes\": " << r.messageBoxes
-        << ", \"deleted\": " << r.deleted << ", \"deviceTimeMs\": " << r.deviceTimeMs
-        << ", \"warnings\": " << r.count(true) << ", \"notes\": " << r.count(false)
-        << "},\n  \"exitStatus\": " << exitStatus << "\n}\n";
+    report["summary"] = {{"installerRuns", r.installerRuns}, {"rejected", r.rejectedRuns},
+                         {"messageBoxes", r.messageBoxes},   {"deleted", r.deleted},
+                         {"deviceTimeMs", r.deviceTimeMs},   {"warnings", r.count(true)},
+                         {"notes", r.count(false)}};
+    report["exitStatus"] = exitStatus;
+    return report;
 }
 
-}  // namespace preview
+}  // namespace kit::rehearsal

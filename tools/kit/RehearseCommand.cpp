@@ -1,0 +1,135 @@
+// vorlund-kit rehearse: plays an installation of a bundle directory or a main
+// CAB on the simulated device and says what the device would do silently.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include <CLI/CLI.hpp>
+
+#include "device/DeviceServices.h"
+#include "device/sim/DeviceText.h"
+#include "tools/kit/Kit.h"
+#include "tools/kit/Rehearsal.h"
+
+namespace kit {
+
+namespace {
+
+struct RehearseOptions {
+    std::string input;
+    std::string deviceDir;
+    std::vector<std::string> hidden, system, readOnly;
+    bool json = false;
+    rehearsal::Options rehearsal;
+};
+
+// "\Program Files\Bundle" as the device names it, with its final backslash.
+std::wstring deviceDirectory(const std::string& given)
+{
+    std::wstring dir;
+    if (!sim::decodeUtf8(given, &dir))
+        dir = sim::fromAnsi(given);
+    for (wchar_t& c : dir)
+        c = c == L'/' ? L'\\' : c;
+    if (dir.empty() || dir[0] != L'\\')
+        throw CLI::ValidationError("--device-dir",
+                                   "a device path starts with a backslash: " + given);
+    while (dir.size() > 1 && dir.back() == L'\\')
+        dir.pop_back();
+    if (dir == L"\\")
+        throw CLI::ValidationError("--device-dir", "the root is no install directory");
+    return dir + L"\\";
+}
+
+bool colourWanted()
+{
+    const char* noColour = std::getenv("NO_COLOR");
+    const char* term = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) && (noColour == nullptr || *noColour == 0) &&
+           !(term != nullptr && std::strcmp(term, "dumb") == 0);
+}
+
+int runRehearse(RehearseOptions o)
+{
+    rehearsal::Options& options = o.rehearsal;
+    for (const auto& [names, bit] : {std::make_pair(&o.hidden, device::kAttrHidden),
+                                     std::make_pair(&o.system, device::kAttrSystem),
+                                     std::make_pair(&o.readOnly, device::kAttrReadOnly)}) {
+        for (const std::string& name : *names)
+            options.attributes.push_back({name, bit});
+    }
+    std::error_code ec;
+    bool directory = std::filesystem::is_directory(o.input, ec);
+    if (!directory && !std::filesystem::exists(o.input, ec))
+        throw InputError(o.input + ": no such directory or file");
+    if (!directory && !o.deviceDir.empty())
+        throw CLI::ValidationError("--device-dir",
+                                   "a main CAB says itself where it installs: " + o.input);
+    rehearsal::Layout layout =
+        directory ? rehearsal::layoutOfDirectory(
+                        o.input, deviceDirectory(o.deviceDir.empty() ? "\\Program Files\\Bundle"
+                                                                     : o.deviceDir))
+                  : rehearsal::layoutOfCabinet(o.input);
+    rehearsal::Result result;
+    try {
+        result = rehearsal::rehearse(options, layout);
+    } catch (const rehearsal::UsageError& e) {
+        throw CLI::ValidationError(e.what());
+    }
+    int status = result.count(true) > 0 ? kExitWarned : kExitClean;
+    if (o.json)
+        std::cout << rehearsal::toJson(options, result, status)
+                         .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << "\n";
+    else
+        rehearsal::writeText(std::cout, options, result, colourWanted());
+    return status;
+}
+
+const bool registered = registerCommand(
+    {"rehearse", "Rehearse an installation on a simulated device, from a bundle or a main CAB",
+     [](CLI::App& app) {
+         auto o = std::make_shared<RehearseOptions>();
+         rehearsal::Options& r = o->rehearsal;
+         app.add_option("DIR_OR_CAB", o->input, "bundle directory or main CAB")->required();
+         app.add_option("--reject", r.reject, "the installer rejects the CAB NAME, as listed")
+             ->type_name("NAME")
+             ->allow_extra_args(false);
+         app.add_flag("--no-installer", r.noInstaller, "the platform installer cannot be started");
+         app.add_flag("--no-list", r.noList, "rehearse without Vorlund.ini");
+         CLI::Option* hook = app.add_flag(
+             "--from-hook", r.fromHook,
+             "start where the device starts: the setup hook finds the directory in the registry "
+             "and starts the launcher (always so for a main CAB)");
+         app.add_flag("--no-launcher", r.noLauncher, "the directory holds no Vorlund.exe")
+             ->needs(hook);
+         app.add_option("--hidden", o->hidden, "the entry NAME is hidden on the device")
+             ->type_name("NAME")
+             ->allow_extra_args(false);
+         app.add_option("--system", o->system, "the entry NAME is a system file")
+             ->type_name("NAME")
+             ->allow_extra_args(false);
+         app.add_option("--read-only", o->readOnly, "the entry NAME is read-only")
+             ->type_name("NAME")
+             ->allow_extra_args(false);
+         app.add_option("--device-dir", o->deviceDir,
+                        "the install directory on the device (default \\Program Files\\Bundle)")
+             ->type_name("PATH");
+         app.add_flag("--json", o->json, "report as JSON");
+         app.footer(
+             "Runs the shipped setup hook and launcher on a simulated device with a stand-in "
+             "platform installer that accepts every CAB, prints what the device does, and warns "
+             "about everything it would skip or delete without a word. A main CAB is first "
+             "installed as its header says; then the whole road from the hook is played. The "
+             "input is only read.\n\nExit status: 0 the rehearsal ran clean (notes allowed), 1 "
+             "it warned, 2 usage error or an input that cannot be read.");
+         return [o] { return runRehearse(*o); };
+     }});
+
+}  // namespace
+
+}  // namespace kit
