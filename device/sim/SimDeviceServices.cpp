@@ -35,13 +35,20 @@ void fillEntry(const FileNode& n, device::FoundEntry* entry)
 
 // ---- heap ----------------------------------------------------------------------------
 
+// Each block is followed by guard bytes, checked when it is released, so that
+// a write past its end shows in every run, not only under the sanitizers.
+const size_t kGuardBytes = 16;
+const unsigned char kGuard = 0xA5;
+
 void* Device::allocate(size_t bytes)
 {
     if (shouldFail(Op::Allocate))
         return nullptr;
-    void* block = std::malloc(bytes == 0 ? 1 : bytes);
-    if (block)
+    unsigned char* block = static_cast<unsigned char*>(std::malloc(bytes + kGuardBytes));
+    if (block) {
+        std::memset(block + bytes, kGuard, kGuardBytes);
         allocations_[block] = bytes;
+    }
     return block;
 }
 
@@ -49,8 +56,15 @@ void Device::release(void* block)
 {
     if (block == nullptr)
         return;
-    if (!allocations_.erase(block))
+    auto it = allocations_.find(block);
+    if (it == allocations_.end())
         std::abort();  // releasing a block that was never allocated
+    const unsigned char* guard = static_cast<unsigned char*>(block) + it->second;
+    for (size_t i = 0; i < kGuardBytes; ++i) {
+        if (guard[i] != kGuard)
+            std::abort();  // something wrote past the end of the block
+    }
+    allocations_.erase(it);
     std::free(block);
 }
 
