@@ -80,17 +80,6 @@ std::wstring deviceRelative(const std::string& name)
     return text;
 }
 
-Finding fileFinding(const std::string& code, const std::string& file, const std::string& message,
-                    bool warning = true)
-{
-    Finding f;
-    f.warning = warning;
-    f.code = code;
-    f.file = file;
-    f.message = message;
-    return f;
-}
-
 // Loads the layout and the stand-ins into a fresh device. Findings about the
 // loading go to `findings` when it is not null (the first of two loads).
 void loadDevice(Stage& stage, std::vector<Finding>* findings)

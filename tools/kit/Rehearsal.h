@@ -40,6 +40,18 @@ struct Finding {
     std::string message;
 };
 
+// A finding about an entry of the directory, and one about a line of the list.
+inline Finding fileFinding(const std::string& code, const std::string& file,
+                           const std::string& message, bool warning = true)
+{
+    return Finding{warning, code, 0, 0, file, message};
+}
+inline Finding lineFinding(const std::string& code, int line, const std::string& message,
+                           bool warning = true)
+{
+    return Finding{warning, code, line, line, "", message};
+}
+
 // One entry the main package leaves on the device.
 struct Entry {
     std::string shown;  // how findings name it: relative to the install directory

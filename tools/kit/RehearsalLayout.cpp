@@ -39,17 +39,6 @@ wchar_t forbiddenCharacter(const std::wstring& name)
     return 0;
 }
 
-Finding fileFinding(const std::string& code, const std::string& file, const std::string& message,
-                    bool warning)
-{
-    Finding f;
-    f.warning = warning;
-    f.code = code;
-    f.file = file;
-    f.message = message;
-    return f;
-}
-
 void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring& devicePrefix,
           int depth, Layout* layout)
 {

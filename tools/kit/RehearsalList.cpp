@@ -134,18 +134,6 @@ std::wstring lastComponent(const std::wstring& name)
     return cut == std::wstring::npos ? name : name.substr(cut + 1);
 }
 
-Finding lineFinding(const std::string& code, int line, const std::string& message,
-                    bool warning = true)
-{
-    Finding f;
-    f.warning = warning;
-    f.code = code;
-    f.line = line;
-    f.lastLine = line;
-    f.message = message;
-    return f;
-}
-
 bool isUtf16(const std::string& bytes)
 {
     if (bytes.size() >= 2 &&
