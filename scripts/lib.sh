@@ -23,7 +23,7 @@ ensure_packages() {
 build_host() {
     local dir="${1:-$VORLUND_ROOT/build/host}" type="${2:-Debug}"
     shift 2 || shift $#
-    ensure_packages cmake g++ make libgtest-dev python3
+    ensure_packages cmake g++ make libgtest-dev libbenchmark-dev python3
     cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
     cmake --build "$dir" -j"$(nproc)" >&2
 }
