@@ -3,21 +3,20 @@
 // allocations per name.
 #include <benchmark/benchmark.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <new>
-#include <string>
+#include <random>
 #include <string_view>
 
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 
-// Every C++ allocation of this program, the standard library's and the
-// simulated device's included, passes through here and is counted.
+// Every C++ allocation of this program passes through here and is counted;
+// the library's array and nothrow forms end up here too.
 static uint64_t gAllocations = 0;
 void* operator new(std::size_t bytes)
 {
@@ -44,29 +43,23 @@ struct List {
     uint64_t names = 0;
 };
 
-// About `size` bytes of names of 1 to 255 bytes (most under 41), each followed
-// by one of CR LF, LF, CR or a run of blank lines. The same bytes every run.
+// About `size` bytes of names of 1 to 255 bytes (most under 41), each ended by
+// CR LF, LF, CR or a run of blank lines; the same bytes on every run.
 const List& listOf(size_t size)
 {
     static std::map<size_t, List> made;
-    List& list = made[size];
     static const char* const kBreaks[] = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n\n", "\r\r"};
-    uint32_t seed = 2024;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
-    while (list.bytes.size() < size) {
-        uint32_t length = next() % 16 == 0 ? 41 + next() % 215 : 1 + next() % 40;
-        for (uint32_t i = 0; i < length; ++i)
-            list.bytes += static_cast<char>('!' + next() % 94);
-        list.bytes += kBreaks[next() % 6];
-        ++list.names;
+    List& list = made[size];
+    std::minstd_rand random(2024);
+    for (; list.bytes.size() < size; ++list.names) {
+        size_t length = random() % 16 ? 1 + random() % 40 : 41 + random() % 215;
+        for (size_t i = 0; i < length; ++i)
+            list.bytes += static_cast<char>('!' + random() % 94);
+        list.bytes += kBreaks[random() % 6];
     }
     return list;
 }
 
-// Names and bytes handed out, and the heap allocations made while reading.
 void report(benchmark::State& state, const List& list, uint64_t names, uint64_t allocations)
 {
     if (names != list.names * state.iterations())
@@ -85,8 +78,7 @@ void ListReader(benchmark::State& state)
     for (auto _ : state) {
         vorlund::CabListReader reader;
         vorlund::openList(&reader, kListPath);
-        // Opening is once per list; the count is of the reading.
-        uint64_t before = gAllocations;
+        uint64_t before = gAllocations;  // opening is once per list: the reading counts
         while (vorlund::nextBlock(&reader)) {
             for (const wchar_t* n = vorlund::nextName(&reader); n; n = vorlund::nextName(&reader))
                 ++names;
@@ -122,22 +114,21 @@ void Getline(benchmark::State& state)
     report(state, list, names, allocations);
 }
 
-// The limit: the line breaks found with memchr over the bytes in memory.
+// The limit: the line breaks found with memchr in memory, LF first, then CR.
 void MemchrLimit(benchmark::State& state)
 {
     const List& list = listOf(state.range(0));
     const char* const end = list.bytes.data() + list.bytes.size();
     uint64_t names = 0;
     for (auto _ : state) {
-        for (const char* p = list.bytes.data(); p < end;) {
-            const char* lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        for (const char *p = list.bytes.data(), *lf; p < end; p = lf + 1) {
+            lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
             lf = lf ? lf : end;
             for (const char* cr; p < lf; p = cr + 1) {
                 cr = static_cast<const char*>(std::memchr(p, '\r', lf - p));
                 cr = cr ? cr : lf;
                 names += cr > p;
             }
-            p = lf + 1;
         }
         benchmark::DoNotOptimize(names);
     }
