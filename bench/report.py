@@ -19,7 +19,8 @@ CABS = 100
 
 
 def output(*args):
-    return subprocess.run(args, check=True, stdout=subprocess.PIPE, text=True).stdout
+    return subprocess.run(args, check=True, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                          text=True).stdout
 
 
 def host_figures(binary, reps):
