@@ -39,3 +39,6 @@ add_subdirectory(tools)
 
 enable_testing()
 add_subdirectory(tests)
+
+# Benchmarks (scripts/benchmark), built with the rest but never run by ctest.
+add_subdirectory(bench)

@@ -66,4 +66,5 @@ option(VORLUND_WINDOWS_TEST_HELPERS "Build the stand-in programs of tests/window
        ${VORLUND_HELPERS_DEFAULT})
 if(VORLUND_WINDOWS_TEST_HELPERS)
     add_subdirectory(tests/windows)
+    add_subdirectory(bench/windows)
 endif()

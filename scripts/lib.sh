@@ -19,7 +19,7 @@ ensure_packages() {
 }
 
 # What a host tree needs to configure (its tests included) and build.
-HOST_PACKAGES=(cmake g++ make pkg-config libgtest-dev python3 libcli11-dev nlohmann-json3-dev
+HOST_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev python3 libcli11-dev nlohmann-json3-dev
     libgcab-dev libmspack-dev cabextract)
 
 # Configures and builds a host tree (simulated device, tests, tools):

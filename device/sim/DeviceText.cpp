@@ -16,11 +16,16 @@ const wchar_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026,
 
 }  // namespace
 
+wchar_t fromAnsi(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : static_cast<wchar_t>(byte);
+}
+
 std::wstring fromAnsi(const std::string& bytes)
 {
     std::wstring out;
     for (unsigned char c : bytes)
-        out.push_back(c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : static_cast<wchar_t>(c));
+        out.push_back(fromAnsi(c));
     return out;
 }
 

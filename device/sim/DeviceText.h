@@ -10,6 +10,7 @@ namespace sim {
 // Windows-1252 bytes as the device converts them; the five bytes it leaves
 // undefined become the C1 control of the same value.
 std::wstring fromAnsi(const std::string& bytes);
+wchar_t fromAnsi(unsigned char byte);
 // Windows-1252 bytes of a text; characters it cannot hold become '?'.
 std::string toAnsi(const std::wstring& text);
 // Whether Windows-1252 has the character; bytes it leaves undefined.

@@ -82,6 +82,30 @@ std::wstring folderOf(const std::wstring& path)
 
 }  // namespace
 
+FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring& path)
+{
+    FileNode& n = files_[canonicalPath];
+    if (n.order == 0) {
+        n.path = path;
+        n.name = lastComponent(path);
+        n.order = ++clock_;
+        directories_[parentOf(canonicalPath)][n.order] = DirectoryEntry{canonicalPath, n.name};
+    }
+    return n;
+}
+
+void Device::eraseNode(std::map<std::wstring, FileNode>::iterator node)
+{
+    std::wstring parent = parentOf(node->first);
+    if (searches_.empty()) {
+        directories_[parent].erase(node->second.order);
+    } else {
+        directories_[parent][node->second.order].removedAt = ++clock_;
+        removedDuringSearch_.emplace_back(parent, node->second.order);
+    }
+    files_.erase(node);
+}
+
 void Device::addDirectory(const std::wstring& path, uint32_t attributes)
 {
     std::wstring c = canonical(path);
@@ -89,12 +113,7 @@ void Device::addDirectory(const std::wstring& path, uint32_t attributes)
         return;
     if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
         addDirectory(folderOf(path));
-    FileNode& n = files_[c];
-    if (n.order == 0) {
-        n.path = path;
-        n.name = lastComponent(path);
-        n.order = nextOrder_++;
-    }
+    FileNode& n = makeNode(c, path);
     n.attributes |= device::kAttrDirectory | attributes;
 }
 
@@ -103,12 +122,7 @@ void Device::addFile(const std::wstring& path, const std::string& content, uint3
     std::wstring c = canonical(path);
     if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
         addDirectory(folderOf(path));
-    FileNode& n = files_[c];
-    if (n.order == 0) {
-        n.path = path;
-        n.name = lastComponent(path);
-        n.order = nextOrder_++;
-    }
+    FileNode& n = makeNode(c, path);
     n.content = content;
     n.attributes = attributes;
 }
@@ -134,7 +148,11 @@ FileNode* Device::mutableNode(const std::wstring& path)
 
 bool Device::remove(const std::wstring& path)
 {
-    return files_.erase(canonical(path)) != 0;
+    auto it = files_.find(canonical(path));
+    if (it == files_.end())
+        return false;
+    eraseNode(it);
+    return true;
 }
 
 void Device::setAttributes(const std::wstring& path, uint32_t attributes)
@@ -160,12 +178,13 @@ void Device::setDeleteLeavesIt(const std::wstring& path)
 std::vector<const FileNode*> Device::childrenOf(const std::wstring& canonicalDir) const
 {
     std::vector<const FileNode*> out;
-    for (auto& f : files_) {
-        if (parentOf(f.first) == canonicalDir)
-            out.push_back(&f.second);
+    auto d = directories_.find(canonicalDir);
+    if (d == directories_.end())
+        return out;
+    for (const auto& e : d->second) {
+        if (e.second.removedAt == 0)
+            out.push_back(&files_.at(e.second.path));
     }
-    std::sort(out.begin(), out.end(),
-              [](const FileNode* a, const FileNode* b) { return a->order < b->order; });
     return out;
 }
 
@@ -205,11 +224,11 @@ bool wildcardMatch(const wchar_t* p, const wchar_t* s)
 
 }  // namespace
 
-bool Device::matches(const std::wstring& pattern, const std::wstring& name) const
+bool Device::nameMatches(const std::wstring& pattern, const std::wstring& name, bool aliases)
 {
     if (wildcardMatch(pattern.c_str(), name.c_str()))
         return true;
-    if (!desktopAliasMatching_)
+    if (!aliases)
         return false;
     // The 8.3 alias keeps the first three characters of the extension.
     size_t dot = name.rfind(L'.');
@@ -218,24 +237,42 @@ bool Device::matches(const std::wstring& pattern, const std::wstring& name) cons
     return wildcardMatch(pattern.c_str(), name.substr(0, dot + 4).c_str());
 }
 
-std::vector<std::wstring> Device::searchMatches(const wchar_t* pattern) const
+bool Device::beginSearch(const wchar_t* pattern, Search* search) const
 {
     std::wstring p(pattern);
-    std::wstring last = lastComponent(p);
-    std::wstring dir = canonical(folderOf(p));
-    std::vector<std::wstring> out;
-    if (last.empty())
-        return out;
-    if (dir != L"\\") {
-        auto d = files_.find(dir);
+    search->pattern = lastComponent(p);
+    search->directory = canonical(folderOf(p));
+    search->aliases = desktopAliasMatching_;
+    search->openedAt = clock_ + 1;  // every entry there now
+    search->position = 0;
+    if (search->pattern.empty())
+        return false;
+    if (search->directory != L"\\") {
+        auto d = files_.find(search->directory);
         if (d == files_.end() || (d->second.attributes & device::kAttrDirectory) == 0)
-            return out;
+            return false;
     }
-    for (const FileNode* n : childrenOf(dir)) {
-        if (matches(last, n->name))
-            out.push_back(canonical(n->path));
+    return true;
+}
+
+const FileNode* Device::nextMatch(Search* search) const
+{
+    auto d = directories_.find(search->directory);
+    if (d == directories_.end())
+        return nullptr;
+    for (auto it = d->second.upper_bound(search->position);
+         it != d->second.end() && it->first < search->openedAt; ++it) {
+        search->position = it->first;
+        const DirectoryEntry& e = it->second;
+        if ((e.removedAt != 0 && e.removedAt < search->openedAt) ||
+            !nameMatches(search->pattern, e.name, search->aliases))
+            continue;
+        // Deleted since the search began: passed over, unless it is back.
+        auto f = files_.find(e.path);
+        if (f != files_.end())
+            return &f->second;
     }
-    return out;
+    return nullptr;
 }
 
 // ---- processes and windows ----------------------------------------------------------
@@ -257,6 +294,7 @@ uintptr_t Device::createWindow(const std::wstring& className, uint32_t processId
     w.processId = processId;
     w.parent = parent;
     windows_[w.id] = w;
+    childWindows_[parent].push_back(w.id);
     if (parent == 0)
         zOrder_.insert(zOrder_.begin(), w.id);  // a new top-level window comes to the front
     return w.id;
@@ -270,9 +308,10 @@ void Device::destroyWindowTree(uintptr_t id)
     it->second.destroyed = true;
     it->second.visible = false;
     zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), id), zOrder_.end());
-    for (auto& w : windows_) {
-        if (w.second.parent == id)
-            destroyWindowTree(w.first);
+    auto kids = childWindows_.find(id);
+    if (kids != childWindows_.end()) {
+        for (uintptr_t child : kids->second)
+            destroyWindowTree(child);
     }
 }
 
@@ -299,6 +338,8 @@ uint32_t Device::spawnProcess(const std::wstring& program, const ProgramRun& run
     if (!windowClass.empty())
         p.windows.push_back(createWindow(windowClass, p.id, 0));
     processes_[p.id] = p;
+    if (!p.endsNever)
+        running_.emplace(p.endMs, p.id);
     return p.id;
 }
 
@@ -317,19 +358,14 @@ void Device::advanceTo(uint64_t timeMs)
 {
     if (timeMs < nowMs_)
         return;
-    // Processes end in the order of their end times; each takes its windows.
-    for (;;) {
-        Process* next = nullptr;
-        for (auto& p : processes_) {
-            Process& q = p.second;
-            if (!q.ended && !q.endsNever && q.endMs <= timeMs && (!next || q.endMs < next->endMs))
-                next = &q;
-        }
-        if (!next)
-            break;
-        nowMs_ = std::max(nowMs_, next->endMs);
-        next->ended = true;
-        for (uintptr_t w : next->windows)
+    // Processes end in the order of their end times (the first started
+    // first among equals); each takes its windows.
+    while (!running_.empty() && running_.begin()->first <= timeMs) {
+        Process& next = processes_.at(running_.begin()->second);
+        running_.erase(running_.begin());
+        nowMs_ = std::max(nowMs_, next.endMs);
+        next.ended = true;
+        for (uintptr_t w : next.windows)
             destroyWindowTree(w);
     }
     nowMs_ = timeMs;
@@ -344,9 +380,13 @@ const Window* Device::window(uintptr_t id) const
 std::vector<const Window*> Device::children(uintptr_t parent) const
 {
     std::vector<const Window*> out;
-    for (auto& w : windows_) {
-        if (w.second.parent == parent && !w.second.destroyed)
-            out.push_back(&w.second);
+    auto kids = childWindows_.find(parent);
+    if (kids == childWindows_.end())
+        return out;
+    for (uintptr_t id : kids->second) {
+        const Window& w = windows_.at(id);
+        if (!w.destroyed)
+            out.push_back(&w);
     }
     return out;
 }

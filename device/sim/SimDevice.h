@@ -351,9 +351,23 @@ private:
         uint32_t type = 1;
         std::vector<uint8_t> data;
     };
+    // One entry of a directory's index. An entry deleted while a search is
+    // open stays, marked, until no search is open, so that an open search
+    // still returns what was there when it began (as a path, if it is back).
+    struct DirectoryEntry {
+        std::wstring path;       // canonical
+        std::wstring name;       // as created
+        uint64_t removedAt = 0;  // 0: still there
+    };
+    using Directory = std::map<uint64_t, DirectoryEntry>;  // by creation order
+    // A search reads its directory's index from `position` on, taking only
+    // the entries that were there when it began.
     struct Search {
-        std::vector<std::wstring> paths;  // canonical
-        size_t next = 0;
+        std::wstring directory;  // canonical
+        std::wstring pattern;    // the last component
+        bool aliases = false;    // desktop alias matching when it began
+        uint64_t openedAt = 0;
+        uint64_t position = 0;  // creation order of the last entry read
     };
     struct OpenFile {
         std::wstring path;  // canonical
@@ -383,24 +397,35 @@ private:
     Process* processOf(device::ProcessHandle process);
     Window* liveWindow(device::WindowHandle window);
     FileNode* mutableNode(const std::wstring& path);
+    FileNode& makeNode(const std::wstring& canonicalPath, const std::wstring& path);
+    void eraseNode(std::map<std::wstring, FileNode>::iterator node);
     std::wstring parentOf(const std::wstring& canonicalPath) const;
     std::vector<const FileNode*> childrenOf(const std::wstring& canonicalDir) const;
-    bool matches(const std::wstring& pattern, const std::wstring& name) const;
-    std::vector<std::wstring> searchMatches(const wchar_t* pattern) const;
+    // Whether a search's last component matches a bare name, letter case
+    // folded; with `aliases`, also its desktop 8.3 alias.
+    static bool nameMatches(const std::wstring& pattern, const std::wstring& name, bool aliases);
+    bool beginSearch(const wchar_t* pattern, Search* search) const;
+    const FileNode* nextMatch(Search* search) const;
     uintptr_t createWindow(const std::wstring& className, uint32_t processId, uintptr_t parent);
     void destroyWindowTree(uintptr_t id);
 
     uint64_t nowMs_ = 0;
     std::map<std::wstring, FileNode> files_;  // canonical path → entry
-    uint64_t nextOrder_ = 1;
+    // Each directory's entries in creation order, so that a search reads one
+    // directory and a plain name is looked up, as on the device.
+    std::map<std::wstring, Directory> directories_;  // canonical directory → entries
+    std::vector<std::pair<std::wstring, uint64_t>> removedDuringSearch_;
+    uint64_t clock_ = 0;  // ticks at each creation, deletion and opened search
     bool desktopAliasMatching_ = false;
     std::set<std::wstring> openFiles_;  // canonical paths open for reading
     std::map<uintptr_t, Search> searches_;
     std::map<uintptr_t, OpenFile> openFileHandles_;
     std::map<std::wstring, Program> programs_;
     std::map<uint32_t, Process> processes_;
+    std::set<std::pair<uint64_t, uint32_t>> running_;  // (end time, id) of those that will end
     uint32_t nextProcessId_ = 100;
     std::map<uintptr_t, Window> windows_;
+    std::map<uintptr_t, std::vector<uintptr_t>> childWindows_;  // parent → children by id
     std::vector<uintptr_t> zOrder_;  // top-level windows, first (front) to last
     uintptr_t nextWindowId_ = 0x1000;
     std::vector<DialogChild> template_ = {{L"static"}, {L"msctls_progress32"}};

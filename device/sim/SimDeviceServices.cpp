@@ -1,6 +1,7 @@
 // The DeviceServices operations on the simulated device: each fallible one
 // first asks the device whether this call is to fail, then acts on its state
 // and records what it did. The free functions at the end hand each call on.
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,8 +28,10 @@ void fillEntry(const FileNode& n, device::FoundEntry* entry)
 {
     entry->attributes = n.attributes;
     // Names on the device are at most 255 characters; a longer one is cut.
-    std::wstring name = n.name.substr(0, device::kMaxPath - 1);
-    vorlund::copyText(entry->name, device::kMaxPath, name.c_str());
+    int i = 0;
+    for (; i < device::kMaxPath - 1 && i < static_cast<int>(n.name.size()) && n.name[i] != 0; ++i)
+        entry->name[i] = n.name[i];
+    entry->name[i] = 0;
 }
 
 }  // namespace
@@ -74,10 +77,21 @@ bool Device::findFirst(const wchar_t* pattern, device::FoundEntry* entry)
 {
     if (shouldFail(Op::FindFirst))
         return false;
-    std::vector<std::wstring> found = searchMatches(pattern);
-    if (found.empty())
+    Search s;
+    if (!beginSearch(pattern, &s))
         return false;
-    fillEntry(files_.at(found.front()), entry);
+    const FileNode* found = nullptr;
+    if (!s.aliases && s.pattern.find_first_of(L"*?") == std::wstring::npos) {
+        // A plain name can only be the entry at that very path.
+        auto it = files_.find(canonical(pattern));
+        if (it != files_.end() && nameMatches(s.pattern, it->second.name, false))
+            found = &it->second;
+    } else {
+        found = nextMatch(&s);
+    }
+    if (found == nullptr)
+        return false;
+    fillEntry(*found, entry);
     return true;
 }
 
@@ -85,12 +99,16 @@ device::SearchHandle Device::findOpen(const wchar_t* pattern, device::FoundEntry
 {
     if (shouldFail(Op::FindOpen))
         return nullptr;
-    std::vector<std::wstring> found = searchMatches(pattern);
-    if (found.empty())
+    Search s;
+    if (!beginSearch(pattern, &s))
         return nullptr;
-    fillEntry(files_.at(found.front()), entry);
+    s.openedAt = ++clock_;
+    const FileNode* found = nextMatch(&s);
+    if (found == nullptr)
+        return nullptr;
+    fillEntry(*found, entry);
     uintptr_t h = newHandle(Kind::Search, 0);
-    searches_[h] = Search{found, 1};
+    searches_[h] = s;
     return handleOf<device::SearchHandle>(h);
 }
 
@@ -100,16 +118,12 @@ bool Device::findNext(device::SearchHandle search, device::FoundEntry* entry)
         std::abort();
     if (shouldFail(Op::FindNext))
         return false;
-    Search& s = searches_[idOf(search)];
     // Entries deleted since the search began are no longer returned.
-    while (s.next < s.paths.size()) {
-        auto it = files_.find(s.paths[s.next++]);
-        if (it != files_.end()) {
-            fillEntry(it->second, entry);
-            return true;
-        }
-    }
-    return false;
+    const FileNode* found = nextMatch(&searches_[idOf(search)]);
+    if (found == nullptr)
+        return false;
+    fillEntry(*found, entry);
+    return true;
 }
 
 void Device::findClose(device::SearchHandle search)
@@ -118,6 +132,11 @@ void Device::findClose(device::SearchHandle search)
         return;
     releaseHandle(idOf(search), Kind::Search);
     searches_.erase(idOf(search));
+    if (searches_.empty()) {
+        for (const auto& removed : removedDuringSearch_)
+            directories_[removed.first].erase(removed.second);
+        removedDuringSearch_.clear();
+    }
 }
 
 device::FileHandle Device::openForRead(const wchar_t* path)
@@ -168,7 +187,7 @@ bool Device::deleteFile(const wchar_t* path)
               !it->second.inUse && !openFiles_.count(c);
     record(event::Delete{ok ? it->second.path : std::wstring(path), ok});
     if (ok && !it->second.deleteLeavesIt)
-        files_.erase(it);
+        eraseNode(it);
     return ok;
 }
 
@@ -351,9 +370,11 @@ device::WindowHandle Device::nextSibling(device::WindowHandle window)
     Window* me = liveWindow(window);
     if (me == nullptr)
         return nullptr;
-    for (auto it = windows_.upper_bound(me->id); it != windows_.end(); ++it) {
-        if (it->second.parent == me->parent && !it->second.destroyed)
-            return handleOf<device::WindowHandle>(it->first);
+    const std::vector<uintptr_t>& siblings = childWindows_[me->parent];
+    for (auto it = std::upper_bound(siblings.begin(), siblings.end(), me->id); it != siblings.end();
+         ++it) {
+        if (!windows_.at(*it).destroyed)
+            return handleOf<device::WindowHandle>(*it);
     }
     return nullptr;
 }
@@ -552,8 +573,17 @@ bool Device::ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int 
     wide[0] = 0;
     if (shouldFail(Op::AnsiToWide) || sourceBytes > capacity)
         return false;
-    std::wstring w = fromAnsi(std::string(source, source + sourceBytes));
-    std::copy(w.begin(), w.end(), wide);
+    // Straight into the caller's buffer, one table look-up a byte: the
+    // device's conversion takes no heap, and the list reader's figures are
+    // to be its own.
+    static const std::array<wchar_t, 256> kTable = [] {
+        std::array<wchar_t, 256> table{};
+        for (int b = 0; b < 256; ++b)
+            table[b] = fromAnsi(static_cast<unsigned char>(b));
+        return table;
+    }();
+    for (int i = 0; i < sourceBytes; ++i)
+        wide[i] = kTable[static_cast<unsigned char>(source[i])];
     wide[capacity - 1] = 0;
     return true;
 }

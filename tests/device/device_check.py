@@ -62,19 +62,23 @@ def unexplained_references(objects, allowed, nm="llvm-nm"):
     return sorted(bad)
 
 
+def source_groups():
+    """{"COMMON": [...], "LAUNCHER": [...], "SETUP": [...]}, as the CMake project lists them."""
+    text = (ROOT / "CMakeLists.txt").read_text()
+    return {name: block.split()
+            for name, block in re.findall(r"set\(VORLUND_(\w+)_SOURCES([^)]*)\)", text)}
+
+
 def shipped_sources():
     """The sources of both deliverables, as the CMake project lists them."""
-    text = (ROOT / "CMakeLists.txt").read_text()
-    sources = []
-    for block in re.findall(r"set\(VORLUND_\w+_SOURCES([^)]*)\)", text):
-        sources += block.split()
+    sources = [source for group in source_groups().values() for source in group]
     return sources + sorted(str(p.relative_to(ROOT)) for p in (ROOT / "device/win32").glob("*.cpp"))
 
 
-def compile_arm(source, obj):
-    extra = []
+def compile_arm(source, obj, extra_flags=()):
+    extra = list(extra_flags)
     if source.startswith("device/win32/") or source.startswith("tests/device/"):
-        extra = ["-include", str(HERE / "ce-sdk-differences.h")]
+        extra += ["-include", str(HERE / "ce-sdk-differences.h")]
     return subprocess.run(["clang++"] + FLAGS + extra + [str(ROOT / source), "-o", str(obj)],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
