@@ -199,19 +199,24 @@ bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
 Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath)
 {
     CabListReader reader;
-    if (!openList(&reader, listPath))
+    return countInstallableCabs(&reader, directory, listPath);
+}
+
+Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory, const wchar_t* listPath)
+{
+    if (!openList(reader, listPath))
         return 0;
     Int32 count = 0;
-    while (nextBlock(&reader)) {
+    while (nextBlock(reader)) {
         wchar_t path[device::kMaxLongPath];
-        for (const wchar_t* name = nextName(&reader); name != 0; name = nextName(&reader)) {
+        for (const wchar_t* name = nextName(reader); name != 0; name = nextName(reader)) {
             if (buildCabPath(path, directory, name) && isInstallableFile(path))
                 ++count;
         }
-        if (!blockWasFull(&reader))
+        if (!blockWasFull(reader))
             break;
     }
-    closeList(&reader);
+    closeList(reader);
     return count;
 }
 

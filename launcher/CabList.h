@@ -52,6 +52,11 @@ bool isInstallableFile(const wchar_t* path);
 // Number of names of the list whose directory + name is installable; 0 when
 // the list cannot be opened.
 Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath);
+// The same with the caller's reader, which it opens on the list and closes
+// again: the launcher counts with the reader of its install pass, so that one
+// 4096-byte block, not two, is on its stack.
+Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory,
+                           const wchar_t* listPath);
 
 // directory + name into path[device::kMaxLongPath]; false when it does not fit.
 bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name);

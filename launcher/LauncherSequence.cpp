@@ -125,9 +125,10 @@ int runLauncher(device::ModuleHandle module)
 
     wchar_t listPath[device::kMaxLongPath];
     bool listPathFits = buildCabPath(listPath, directory, kCabListName);
-    Int32 total = listPathFits ? countInstallableCabs(directory, listPath) : 0;
-
+    // The install pass reads the list afresh with the reader that counted.
     CabListReader reader;
+    Int32 total = listPathFits ? countInstallableCabs(&reader, directory, listPath) : 0;
+
     if (!listPathFits || !openList(&reader, listPath)) {
         device::messageBox(0, kNoListMessage, kMessageCaption, kMessageStyle);
     } else {
