@@ -97,8 +97,8 @@ void closeHandle(ThreadHandle thread);
 // without handle inheritance and with default creation flags. The process
 // and thread handles are returned only where their pointers are non-null;
 // otherwise none are kept. False when the program cannot be started.
-bool startProgram(const wchar_t* program, const wchar_t* commandLine,
-                  ProcessHandle* process, ThreadHandle* thread);
+bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
+                  ThreadHandle* thread);
 
 // Waits until the process ends or `milliseconds` pass (kWaitForever: no
 // limit). The outcome is not reported.
@@ -145,8 +145,8 @@ struct ControlClassRecord {
 bool initProgressClass(const ControlClassRecord* record);
 
 // A dialog's message procedure: window, message number, two parameters.
-typedef ptrdiff_t (*DialogProcedure)(WindowHandle window, UInt32 message,
-                                     size_t first, ptrdiff_t second);
+typedef ptrdiff_t (*DialogProcedure)(WindowHandle window, UInt32 message, size_t first,
+                                     ptrdiff_t second);
 
 // Creates a modeless dialog from template `templateId` of `module`, owned by
 // `owner` (null for none), with `procedure` and initial value `value`.
@@ -163,8 +163,7 @@ void destroyWindow(WindowHandle window);
 ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second);
 
 // Modal message box; returns once the user pressed OK.
-void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption,
-                UInt32 style);
+void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style);
 
 // ---- Registry (current user's hive) --------------------------------------------
 
@@ -173,8 +172,7 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access);
 // Queries value `name`. With buffer null, only the size is asked. *type and
 // *sizeBytes go in preset and come back as the platform reports them; on
 // input *sizeBytes is the buffer's capacity in bytes. False on failure.
-bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer,
-                UInt32* sizeBytes);
+bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes);
 void closeKey(KeyHandle key);
 // Deletes `subKey` of the current user's hive with everything below it.
 bool deleteUserKey(const wchar_t* subKey);

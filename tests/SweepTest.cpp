@@ -52,33 +52,4 @@ TEST_F(Sweep, Rows)
     }
 }
 
-TEST_F(Sweep, EmptyDirectoryMeansTheRootAndAMissingOneNothing)
-{
-    dev().addFile(L"\\root.cab");
-    addCab(L"deep.cab");
-    vorlund::sweepCabFiles(L"\\missing\\");
-    vorlund::sweepCabFiles(L"");
-    EXPECT_EQ(dev().deletions(), std::vector<std::wstring>{L"\\root.cab"});
-}
-
-TEST_F(Sweep, PatternThatDoesNotFitTouchesNothing)
-{
-    // Directory + "*.cab" must fit 260 characters with the terminator.
-    std::wstring tooLong = L"\\" + std::wstring(253, L'd') + L"\\";  // 255 + 5 = 260
-    dev().addFile(tooLong + L"a.cab");
-    vorlund::sweepCabFiles(tooLong.c_str());
-    EXPECT_TRUE(dev().deletions().empty());
-}
-
-TEST_F(Sweep, FailingDeletesNeverLoop)
-{
-    addCab(L"a.cab");
-    addCab(L"b.cab");
-    dev().failFrom(sim::Op::DeleteFile, 1);
-    vorlund::sweepCabFiles(kDir.c_str());
-    EXPECT_EQ(cabsLeft().size(), 2u);
-    EXPECT_LE(dev().callCount(sim::Op::FindOpen), 3);
-    expectClean();
-}
-
 }  // namespace

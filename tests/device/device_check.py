@@ -8,7 +8,8 @@
    subset of the export tables of the device's COREDLL and commctrl (when the
    tables are at hand beside the repository, in ../shared/ce).
 3. The import check flags a function the device lacks.
-4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE.
+4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE,
+   and every C++ file keeps the house style of .clang-format.
 Prints "N passed, N failed"; exits non-zero on a failure.
 """
 import re
@@ -25,9 +26,10 @@ FLAGS = ["--target=armv7-w64-windows-gnu", "-isystem", str(MINGW_HEADERS), "-I",
          "-D_WIN32_WCE=0x500", "-DUNDER_CE", "-DUNICODE", "-D_UNICODE", "-std=c++98",
          "-fno-exceptions", "-fno-rtti", "-Wall", "-Wextra", "-Werror", "-pedantic",
          "-Wno-long-long", "-O2", "-c"]
-# Files that may use the platform's headers: the provider, and the test-side
-# programs and headers that stand in for the device's side under Wine.
-PLATFORM_FOLDERS = ("device/win32/", "tests/windows/", "tests/device/")
+# Files that may use the platform's headers: the provider, the test-side
+# programs and headers that stand in for the device's side under Wine, and the
+# benchmarks' Windows programs.
+PLATFORM_FOLDERS = ("device/win32/", "tests/windows/", "tests/device/", "bench/windows/")
 
 
 def read_sections(path):
@@ -143,6 +145,12 @@ def main():
     breaches = boundary_breaches()
     tally.check("only device/win32/ includes <windows.h>/<commctrl.h> or tests _WIN32_WCE",
                 not breaches, ", ".join(breaches))
+    sources = subprocess.run(["git", "ls-files", "*.cpp", "*.h"], cwd=ROOT, stdout=subprocess.PIPE,
+                             text=True, check=True).stdout.split()
+    styled = subprocess.run(["clang-format", "--dry-run", "--Werror"] + sources, cwd=ROOT,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    tally.check("every C++ file keeps the house style (.clang-format)", styled.returncode == 0,
+                styled.stdout[:1500])
     print(f"{tally.passed} passed, {tally.failed} failed")
     return 1 if tally.failed else 0
 
