@@ -46,7 +46,7 @@ const std::wstring kS3 = text::status(3), kS2 = text::status(2), kS1 = text::sta
 
 auto withTemplate(const Template& children)
 {
-    return [=](DeviceTest& t) { sim::current().setDialogTemplate(children); };
+    return [=](DeviceTest& t) { t.dev().setDialogTemplate(children); };
 }
 
 // clang-format off
@@ -154,8 +154,9 @@ TEST_F(Progress, Runs)
         }
         std::vector<std::string> shown = {"show 5", "front", "destroy"};
         EXPECT_EQ(order, window && list ? shown : std::vector<std::string>());
-        if (window && !list)
+        if (window && !list) {
             EXPECT_TRUE(dev().window(created[0].window)->visible);
+        }
         expectClean();
     }
 }
