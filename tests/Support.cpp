@@ -54,9 +54,9 @@ std::vector<std::wstring> words(const std::wstring& text)
     return out;
 }
 
-void DeviceTest::addCabs(const std::wstring& spec)
+void DeviceTest::addCabs(const std::wstring& entries)
 {
-    for (const std::wstring& word : words(spec)) {
+    for (const std::wstring& word : words(entries)) {
         std::wstring name = word.substr(0, word.find(L':'));
         std::wstring flags = word.size() > name.size() ? word.substr(name.size() + 1) : L"";
         uint32_t attributes = 0;

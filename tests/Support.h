@@ -68,7 +68,7 @@ public:
     // CABs of the install directory from a row's words: "a.cab hidden.cab:H";
     // after the colon H hidden, S system, R read-only, D a directory,
     // U in use elsewhere, L a delete that reports success while it stays.
-    void addCabs(const std::wstring& spec);
+    void addCabs(const std::wstring& entries);
     void writeList(const std::string& content);
     void runLauncher();
     void runHook();
