@@ -68,6 +68,8 @@ const Case kCases[] = {
      referenceNames(filler(4096 - 200)) + Names{std::string(255, 'j'), "z"}},
     {"a joined name of 256 bytes", filler(4096 - 200) + std::string(256, 'j') + "\r\nz",
      referenceNames(filler(4096 - 200)) + Names{"z"}},
+    {"a short head, then a whole block of the same name", filler(4096 - 10) +
+     std::string(10 + 4096 + 5, 'h') + "\r\nz", referenceNames(filler(4096 - 10)) + Names{"z"}},
 };
 // clang-format on
 

@@ -140,6 +140,9 @@ TEST_F(Launcher, WalkCollectsTheInstallersFromTheLastWindowThenWaitsForEach)
     uint32_t firstId = dev().spawnProcess(kInstaller, first, L"MSWCELOAD");
     dev().setClassNameReadable(dev().addTopLevelWindow(L"MSWCELOAD", 0), false);
     dev().addTopLevelWindow(L"mswceload", 0);  // class names compare exactly
+    sim::ProgramRun other;
+    other.durationMs = 20000;  // a class that only begins like the installer's
+    dev().spawnProcess(L"\\other.exe", other, L"MSWCELOAD2");
     uint32_t stuckId = dev().spawnProcess(kInstaller, stuck, L"MSWCELOAD");
     dev().setProcessOpenable(stuckId, false);  // cannot be opened: not waited for
     uint32_t secondId = dev().spawnProcess(kInstaller, second, L"MSWCELOAD");

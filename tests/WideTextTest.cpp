@@ -14,6 +14,7 @@ TEST(WideText, NothingIsWrittenPastTheCapacity)
     EXPECT_STREQ(out, L"a123");
     out[4] = L'#';
     EXPECT_FALSE(vorlund::formatCount(out, 4, L"%ldab", 12)) << "a pattern character past it";
+    EXPECT_STREQ(out, L"");
     EXPECT_EQ(out[4], L'#');
     EXPECT_FALSE(vorlund::copyText(out, 5, L"abcde"));
     EXPECT_STREQ(out, L"");
