@@ -196,12 +196,6 @@ bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
            appendText(path, device::kMaxLongPath, name);
 }
 
-Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath)
-{
-    CabListReader reader;
-    return countInstallableCabs(&reader, directory, listPath);
-}
-
 Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory, const wchar_t* listPath)
 {
     if (!openList(reader, listPath))

@@ -50,11 +50,9 @@ void closeList(CabListReader* reader);
 bool isInstallableFile(const wchar_t* path);
 
 // Number of names of the list whose directory + name is installable; 0 when
-// the list cannot be opened.
-Int32 countInstallableCabs(const wchar_t* directory, const wchar_t* listPath);
-// The same with the caller's reader, which it opens on the list and closes
-// again: the launcher counts with the reader of its install pass, so that one
-// 4096-byte block, not two, is on its stack.
+// the list cannot be opened. The caller's reader is opened on the list and
+// closed again: the launcher counts with the reader of its install pass, so
+// that one 4096-byte block, not two, is on its stack.
 Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory,
                            const wchar_t* listPath);
 
