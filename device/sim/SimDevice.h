@@ -397,6 +397,8 @@ private:
     Process* processOf(device::ProcessHandle process);
     Window* liveWindow(device::WindowHandle window);
     FileNode* mutableNode(const std::wstring& path);
+    // Whether the entry at a canonical path is open for reading.
+    bool isOpen(const std::wstring& canonicalPath) const;
     FileNode& makeNode(const std::wstring& canonicalPath, const std::wstring& path);
     void eraseNode(std::map<std::wstring, FileNode>::iterator node);
     std::wstring parentOf(const std::wstring& canonicalPath) const;
@@ -417,9 +419,8 @@ private:
     std::vector<std::pair<std::wstring, uint64_t>> removedDuringSearch_;
     uint64_t clock_ = 0;  // ticks at each creation, deletion and opened search
     bool desktopAliasMatching_ = false;
-    std::set<std::wstring> openFiles_;  // canonical paths open for reading
     std::map<uintptr_t, Search> searches_;
-    std::map<uintptr_t, OpenFile> openFileHandles_;
+    std::map<uintptr_t, OpenFile> openFiles_;  // by handle: the file and how far it is read
     std::map<std::wstring, Program> programs_;
     std::map<uint32_t, Process> processes_;
     std::set<std::pair<uint64_t, uint32_t>> running_;  // (end time, id) of those that will end

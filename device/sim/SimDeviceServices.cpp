@@ -147,11 +147,10 @@ device::FileHandle Device::openForRead(const wchar_t* path)
     auto it = files_.find(c);
     if (it == files_.end() || (it->second.attributes & device::kAttrDirectory) != 0)
         return nullptr;
-    if (openFiles_.count(c) || it->second.inUse)
+    if (isOpen(c) || it->second.inUse)
         return nullptr;  // no sharing
-    openFiles_.insert(c);
     uintptr_t h = newHandle(Kind::File, 0);
-    openFileHandles_[h] = OpenFile{c, 0};
+    openFiles_[h] = OpenFile{c, 0};
     return handleOf<device::FileHandle>(h);
 }
 
@@ -163,7 +162,7 @@ bool Device::readBytes(device::FileHandle file, char* buffer, uint32_t capacity,
     *bytesRead = 0;
     if (shouldFail(Op::ReadBytes))
         return false;
-    OpenFile& f = openFileHandles_[idOf(file)];
+    OpenFile& f = openFiles_[idOf(file)];
     auto it = files_.find(f.path);
     if (it == files_.end())
         return false;
@@ -184,11 +183,20 @@ bool Device::deleteFile(const wchar_t* path)
     auto it = files_.find(c);
     bool ok = it != files_.end() &&
               (it->second.attributes & (device::kAttrDirectory | device::kAttrReadOnly)) == 0 &&
-              !it->second.inUse && !openFiles_.count(c);
+              !it->second.inUse && !isOpen(c);
     record(event::Delete{ok ? it->second.path : std::wstring(path), ok});
     if (ok && !it->second.deleteLeavesIt)
         eraseNode(it);
     return ok;
+}
+
+bool Device::isOpen(const std::wstring& canonicalPath) const
+{
+    for (const auto& open : openFiles_) {
+        if (open.second.path == canonicalPath)
+            return true;
+    }
+    return false;
 }
 
 void Device::closeFile(device::FileHandle file)
@@ -196,8 +204,7 @@ void Device::closeFile(device::FileHandle file)
     if (file == nullptr)
         return;
     releaseHandle(idOf(file), Kind::File);
-    openFiles_.erase(openFileHandles_[idOf(file)].path);
-    openFileHandles_.erase(idOf(file));
+    openFiles_.erase(idOf(file));
 }
 
 void Device::closeProcess(device::ProcessHandle process)
