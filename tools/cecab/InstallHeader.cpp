@@ -304,6 +304,16 @@ private:
     std::vector<HeaderProblem>* problems_;
 };
 
+// The entry of a section with that id, or null.
+template <typename T> const T* byId(const std::vector<T>& entries, uint16_t id)
+{
+    for (const T& e : entries) {
+        if (e.id == id)
+            return &e;
+    }
+    return nullptr;
+}
+
 template <typename T>
 void checkUniqueIds(Decoder& d, const char* section, const std::vector<T>& entries)
 {
@@ -540,10 +550,8 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
         std::string where = "LINKS id " + std::to_string(l.id);
         if (l.baseDir > kMaxCeDir)
             d.problem(where, "base directory " + std::to_string(l.baseDir) + " is none of 0..17");
-        bool known = l.type == 0
-                         ? (l.target == 0 || findDir(h, l.target) != nullptr)
-                         : std::any_of(h.files.begin(), h.files.end(),
-                                       [&](const HeaderFile& f) { return f.id == l.target; });
+        bool known = l.type == 0 ? (l.target == 0 || findDir(h, l.target) != nullptr)
+                                 : byId(h.files, l.target) != nullptr;
         if (l.type > 1)
             d.problem(where, "link type " + std::to_string(l.type) + " is neither 0 nor 1");
         else if (!known)
@@ -557,29 +565,18 @@ InstallHeader decodeHeader(const uint8_t* data, size_t size, std::vector<HeaderP
 
 const std::string* findString(const InstallHeader& h, uint16_t id)
 {
-    for (const HeaderString& s : h.strings) {
-        if (s.id == id)
-            return &s.text;
-    }
-    return nullptr;
+    const HeaderString* s = byId(h.strings, id);
+    return s ? &s->text : nullptr;
 }
 
 const HeaderDir* findDir(const InstallHeader& h, uint16_t id)
 {
-    for (const HeaderDir& d : h.dirs) {
-        if (d.id == id)
-            return &d;
-    }
-    return nullptr;
+    return byId(h.dirs, id);
 }
 
 const HeaderHive* findHive(const InstallHeader& h, uint16_t id)
 {
-    for (const HeaderHive& v : h.hives) {
-        if (v.id == id)
-            return &v;
-    }
-    return nullptr;
+    return byId(h.hives, id);
 }
 
 std::string joinParts(const InstallHeader& h, const std::vector<uint16_t>& parts)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 #include "common/SharedTexts.h"
 #include "device/sim/DeviceText.h"
@@ -94,62 +95,24 @@ std::string bar(const Event& e)
     return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + percent;
 }
 
-const char* label(EventKind kind)
-{
-    switch (kind) {
-    case EventKind::Copy:
-        return "copy";
-    case EventKind::Wait:
-        return "wait";
-    case EventKind::Start:
-    case EventKind::StartFailed:
-        return "start";
-    case EventKind::Install:
-    case EventKind::InstallFailed:
-        return "install";
-    case EventKind::Window:
-    case EventKind::WindowClosed:
-        return "window";
-    case EventKind::MessageBox:
-        return "message";
-    case EventKind::Delete:
-    case EventKind::DeleteFailed:
-        return "delete";
-    case EventKind::Registry:
-        return "registry";
-    }
-    return "";
-}
+// Each kind's word in the text report (a failure shares its action's word)
+// and in the JSON report, in the order of EventKind.
+struct KindNames {
+    const char* label;
+    const char* json;
+};
+const KindNames kKindNames[] = {
+    {"copy", "copy"},         {"wait", "wait"},           {"start", "start"},
+    {"start", "startFailed"}, {"install", "install"},     {"install", "installFailed"},
+    {"window", "window"},     {"window", "windowClosed"}, {"message", "messageBox"},
+    {"delete", "delete"},     {"delete", "deleteFailed"}, {"registry", "registry"},
+};
+static_assert(std::size(kKindNames) == static_cast<size_t>(EventKind::Registry) + 1,
+              "one pair of names per kind of event");
 
-const char* jsonKind(EventKind kind)
+const KindNames& namesOf(EventKind kind)
 {
-    switch (kind) {
-    case EventKind::Copy:
-        return "copy";
-    case EventKind::Wait:
-        return "wait";
-    case EventKind::Start:
-        return "start";
-    case EventKind::StartFailed:
-        return "startFailed";
-    case EventKind::Install:
-        return "install";
-    case EventKind::InstallFailed:
-        return "installFailed";
-    case EventKind::Window:
-        return "window";
-    case EventKind::WindowClosed:
-        return "windowClosed";
-    case EventKind::MessageBox:
-        return "messageBox";
-    case EventKind::Delete:
-        return "delete";
-    case EventKind::DeleteFailed:
-        return "deleteFailed";
-    case EventKind::Registry:
-        return "registry";
-    }
-    return "";
+    return kKindNames[static_cast<size_t>(kind)];
 }
 
 std::string describe(const Event& e, const Style& style)
@@ -293,7 +256,7 @@ void writeText(std::ostream& out, const Options& o, const Result& r, bool colour
         last = &e;
         std::string time = seconds(e.timeMs);
         out << "  " << std::string(timeWidth - time.size(), ' ') << time << " s  "
-            << padded(label(e.kind), 8) << " " << describe(e, style) << "\n";
+            << padded(namesOf(e.kind).label, 8) << " " << describe(e, style) << "\n";
     }
     if (r.events.empty())
         out << "  (nothing)\n";
@@ -343,7 +306,7 @@ nlohmann::ordered_json toJson(const Options& o, const Result& r, int exitStatus)
                          {"outcome", outcomeOf(l)}});
     Json events = Json::array();
     for (const Event& e : r.events) {
-        Json j = {{"timeMs", e.timeMs}, {"by", actor(e.by)}, {"kind", jsonKind(e.kind)}};
+        Json j = {{"timeMs", e.timeMs}, {"by", actor(e.by)}, {"kind", namesOf(e.kind).json}};
         switch (e.kind) {
         case EventKind::Wait:
             j["processId"] = e.processId;
