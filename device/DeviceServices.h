@@ -132,9 +132,9 @@ bool ownModulePath(wchar_t* buffer, int capacity);
 // A walk over the top-level windows: lastTopLevelWindow takes the list of
 // them as it is at that moment and answers its last window in Z-order;
 // windowBefore answers the window before a given one (towards the first) in
-// that same list. A window that closes, moves or appears during the walk
-// neither ends it nor is met twice; one that closed is still met, and reads
-// as closed. Null when there is none.
+// that same list. A window that closes or moves during the walk neither ends
+// it nor is met twice (one that closed is still met, and reads as closed); one
+// that appears during it is not in the list. Null when there is none.
 WindowHandle lastTopLevelWindow();
 WindowHandle windowBefore(WindowHandle window);
 
