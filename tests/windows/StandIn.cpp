@@ -63,13 +63,14 @@ void copyText(wchar_t* to, const wchar_t* from, int capacity)
     to[capacity - 1] = 0;
 }
 
-// Appends fields[0..count) as one line, joined by tabs and cut at the line's
-// capacity. Processes append at once: a sharing conflict is waited out.
+// Appends fields[0..count), up to the first null, as one line joined by tabs
+// and cut at its capacity. Processes append at once: a sharing conflict is
+// waited out.
 void appendLine(const wchar_t* const* fields, int count)
 {
     wchar_t line[kLineCapacity];
     int length = 0;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count && fields[i] != 0; ++i) {
         const wchar_t* parts[] = {i > 0 ? L"\t" : L"", fields[i]};
         for (int p = 0; p < 2; ++p)
             for (const wchar_t* c = parts[p]; *c != 0 && length < kLineCapacity - 1; ++c)
@@ -93,26 +94,13 @@ void note(const wchar_t* a, const wchar_t* b = 0, const wchar_t* c = 0, const wc
           const wchar_t* e = 0, const wchar_t* f = 0)
 {
     const wchar_t* fields[] = {a, b, c, d, e, f};
-    int count = 0;
-    while (count < 6 && fields[count] != 0)
-        ++count;
-    appendLine(fields, count);
+    appendLine(fields, 6);
 }
 
 // A number as a journal field.
 struct Number {
     wchar_t digits[12];
-    explicit Number(unsigned long value)
-    {
-        wchar_t reversed[12];
-        int n = 0, i = 0;
-        do
-            reversed[n++] = static_cast<wchar_t>(L'0' + value % 10);
-        while ((value /= 10) != 0);
-        while (n > 0)
-            digits[i++] = reversed[--n];
-        digits[i] = 0;
-    }
+    explicit Number(unsigned long value) { wsprintfW(digits, L"%lu", value); }
     operator const wchar_t*() const { return digits; }
 };
 
