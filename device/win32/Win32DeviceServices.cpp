@@ -339,8 +339,13 @@ void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
         }
         // Wakes for the process's end or a message sent by another thread;
         // the peek lets the system deliver what was sent and removes nothing.
-        if (MsgWaitForMultipleObjectsEx(1, &handle, left, QS_SENDMESSAGE, 0) != WAIT_OBJECT_0 + 1) {
-            return;  // ended, timed out, or the wait failed
+        DWORD woke = MsgWaitForMultipleObjectsEx(1, &handle, left, QS_SENDMESSAGE, 0);
+        if (woke == WAIT_FAILED) {
+            WaitForSingleObject(handle, left);  // a plain wait rather than none
+            return;
+        }
+        if (woke != WAIT_OBJECT_0 + 1) {
+            return;  // ended or timed out
         }
         MSG message;
         PeekMessageW(&message, NULL, 0, 0, kPeekSentOnly);

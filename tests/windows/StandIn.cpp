@@ -608,7 +608,8 @@ BOOL CALLBACK journalZOrder(HWND window, LPARAM)
 // keep closing, opening and moving for its first 3 s. Journals the Z-order (from the
 // front), when the installer window closed, when the launcher's first
 // window and the first other "MSWCELOAD" window appeared (ms after the
-// launcher's start), and a verdict: both after the installer window closed.
+// launcher's start) and whether the launcher's window answered a message sent
+// while an installer ran; and a verdict.
 int probe(const wchar_t* launcher)
 {
     CreateDirectoryW(STANDIN_ROOT, NULL);
@@ -627,7 +628,8 @@ int probe(const wchar_t* launcher)
     EnumWindows(journalZOrder, 0);
     bool started = running != NULL && inFront != NULL && start(launcher, NULL, &launched);
     note(L"probe-launcher", started ? L"started" : L"not started");
-    DWORD begin = GetTickCount(), closedAt = 0, shownAt = 0, installAt = 0;
+    DWORD begin = GetTickCount(), closedAt = 0, shownAt = 0, installAt = 0, answered = 0;
+    HWND shown = NULL;
     for (unsigned long step = 0; started && GetTickCount() - begin < 3000; ++step) {
         DestroyWindow(churn[step % kChurn]);
         churn[step % kChurn] = ownWindow(L"StandInChurn", 0);
@@ -637,24 +639,34 @@ int probe(const wchar_t* launcher)
     }
     while (started && GetTickCount() - begin < 900000) {
         firstTime(&closedAt, !IsWindow(running), L"installer window closed", begin);
-        firstTime(&shownAt, shownAt == 0 && findWindow(NULL, launched.dwProcessId) != NULL,
-                  L"launcher window", begin);
+        shown = shown != NULL ? shown : findWindow(NULL, launched.dwProcessId);
+        firstTime(&shownAt, shown != NULL, L"launcher window", begin);
         firstTime(&installAt,
                   installAt == 0 && findWindow(L"MSWCELOAD", 0, installer.dwProcessId) != NULL,
                   L"installer started", begin);
+        // While an installer runs, the launcher waits in its sent-message wait.
+        if (installAt != 0 && answered == 0 && shown != NULL) {
+            DWORD sent = GetTickCount();
+            DWORD_PTR result = 0;
+            answered =
+                SendMessageTimeout(shown, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result) ? 1 : 2;
+            note(L"seen", answered == 1 ? L"sent message answered" : L"sent message not answered",
+                 Number(GetTickCount() - sent));
+        }
         if (WaitForSingleObject(launched.hProcess, 20) == WAIT_OBJECT_0)
             break;
     }
     bool inOrder =
         closedAt != 0 && shownAt >= closedAt && (installAt == 0 || installAt >= closedAt);
-    note(L"probe-verdict", inOrder && walkFailed == 0 ? L"ok" : L"FAIL",
+    bool ok = inOrder && walkFailed == 0 && answered != 2;
+    note(L"probe-verdict", ok ? L"ok" : L"FAIL",
          inOrder ? L"waited for the installer window" : L"did not wait for it", Number(walkFailed));
     for (int i = 0; i < kChurn; ++i)
         DestroyWindow(churn[i]);
     for (int i = 0; i < 3; ++i)
         if (all[i]->hProcess != NULL && CloseHandle(all[i]->hProcess))
             CloseHandle(all[i]->hThread);
-    return inOrder && walkFailed == 0 ? 0 : 1;
+    return ok ? 0 : 1;
 }
 
 // Splits a command line at spaces and tabs; double quotes group.

@@ -122,8 +122,10 @@ def probed(journal):
     expect("the probe's Z-order: a topmost window in front of a normal installer window",
            [o for o in order if o[0] in ("StandInTopmost", "MSWCELOAD")],
            [["StandInTopmost", "topmost"], ["MSWCELOAD", "normal"]])
-    expect("the probe's verdict", [line[1:3] for line in journal if line[0] == "probe-verdict"],
-           [["ok", "waited for the installer window"]])
+    seen = [line[1] for line in journal if line[0] == "seen"]
+    expect("the probe's verdict; its message to the launcher during an installer run answered",
+           ([line[1:3] for line in journal if line[0] == "probe-verdict"], seen[-1:]),
+           ([["ok", "waited for the installer window"]], ["sent message answered"]))
 
 
 def soak_row(count):
@@ -181,7 +183,7 @@ ROWS = [
     # The probe of the device's bring-up: its windows close, open and move while the
     # launcher walks; an installer window of 5 s with a topmost window in front of it.
     Row("the bring-up probe: windows closing and moving during the launcher's walk",
-        standin=("probe", "C:\\Bundle\\Vorlund.exe"), check=probed,
+        standin=("probe", "C:\\Bundle\\Vorlund.exe"), check=probed, plan="* sleep 1500\n",
         files=("first.cab", "second.cab"), cab_list=lines("first.cab", "second.cab"),
         installs=("first.cab", "second.cab")),
     # Each installer run sends a settings change to every top-level window and waits
