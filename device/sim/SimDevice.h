@@ -193,6 +193,10 @@ struct Event {
 // The event as one line of text: "start \windows\wceload.exe [ /noui ...]".
 std::wstring describe(const Event& e);
 
+// The CAB path between the quotes of an installer command line
+// (" /nouninstall /noui \"<path>\""); empty without a pair of quotes.
+std::wstring quotedPath(const std::wstring& commandLine);
+
 struct Process {
     uint32_t id = 0;
     std::wstring program;

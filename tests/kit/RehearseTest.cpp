@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "device/sim/DeviceText.h"
 #include "setup/SetupHooks.h"
 #include "tests/kit/KitTestSupport.h"
+#include "tools/hosttext/HostText.h"
 
 using namespace test;
 
@@ -101,7 +101,7 @@ TEST(RehearseTest, MainCabsPlayTheRoadFromTheInstaller)
             h->regValues[0] = {1, 1, false, cecab::kRegString, name, data};
         };
     };
-    using sim::utf8;
+    using hosttext::utf8;
     // The CAB → the codes, the first message, the CABs installed.
     const std::pair<std::string, std::string> rows[] = {
         // clang-format off

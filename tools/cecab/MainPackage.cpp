@@ -8,18 +8,18 @@
 #include <map>
 
 #include "common/SharedTexts.h"
-#include "device/sim/DeviceText.h"
 #include "launcher/CabList.h"
 #include "setup/SetupHooks.h"
+#include "tools/hosttext/HostText.h"
 
 namespace cecab {
 
 // The system's names, as the shipped code spells them.
-const std::string kHookKey = sim::utf8(vorlund::kRegistryKey);
-const std::string kHookValue = sim::utf8(vorlund::kRegistryValueName);
+const std::string kHookKey = hosttext::utf8(vorlund::kRegistryKey);
+const std::string kHookValue = hosttext::utf8(vorlund::kRegistryValueName);
 const char kInstallDirMacro[] = "%InstallDir%";
-const std::string kLauncherName = sim::utf8(vorlund::kLauncherFileName);
-const std::string kListName = sim::utf8(vorlund::kCabListName);
+const std::string kLauncherName = hosttext::utf8(vorlund::kLauncherFileName);
+const std::string kListName = hosttext::utf8(vorlund::kCabListName);
 const char kSetupDllName[] = "VorlundSetup.dll";
 
 namespace {

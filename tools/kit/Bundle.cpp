@@ -8,7 +8,7 @@
 #include <map>
 #include <system_error>
 
-#include "device/sim/DeviceText.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/PeChecks.h"
 #include "tools/kit/Rehearsal.h"
 
@@ -79,7 +79,7 @@ void appendRehearsalFindings(const BundleDir& bundle, const std::string& install
     // The device as the package leaves it: what pack packs, in the install directory.
     rehearsal::Layout layout;
     layout.name = bundle.path;
-    layout.directory = sim::fromAnsi(installPath + "\\");
+    layout.directory = hosttext::fromAnsi(installPath + "\\");
     for (const BundleEntry& e : bundle.entries) {
         bool packed = !e.directory &&
                       (endsWithCab(e.name) || cecab::sameDeviceName(e.name, cecab::kLauncherName) ||
@@ -88,7 +88,7 @@ void appendRehearsalFindings(const BundleDir& bundle, const std::string& install
             continue;
         rehearsal::Entry entry;
         entry.shown = e.name;
-        entry.path = layout.directory + sim::fromAnsi(e.name);
+        entry.path = layout.directory + hosttext::fromAnsi(e.name);
         entry.source = e.path;
         layout.entries.push_back(entry);
     }

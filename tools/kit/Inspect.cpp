@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <map>
 
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
@@ -16,6 +15,7 @@
 #include "tools/cecab/Cabinet.h"
 #include "tools/cecab/CeFiles.h"
 #include "tools/cecab/MainPackage.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/PeChecks.h"
 
 namespace kit {
@@ -29,7 +29,7 @@ const size_t kMaxDevicePath = 259;
 // The messages the device shows, in quotes for running text.
 std::string quoted(const wchar_t* message)
 {
-    return "\"" + sim::utf8(message) + "\"";
+    return "\"" + hosttext::utf8(message) + "\"";
 }
 const std::string kNoKeyMessage = quoted(vorlund::kNoKeyMessage);
 const std::string kNoValueMessage = quoted(vorlund::kNoValueMessage);
@@ -103,11 +103,11 @@ std::vector<std::pair<std::string, bool>> readList(const std::vector<InspectedFi
     sim::Device& dev = sim::current();
     dev.reset();
     for (const InspectedFile& f : files)
-        dev.addFile(sim::fromAnsi(f.path), f.path == listPath ? list : std::string());
-    std::wstring dir = sim::fromAnsi(directory + "\\");
+        dev.addFile(hosttext::fromAnsi(f.path), f.path == listPath ? list : std::string());
+    std::wstring dir = hosttext::fromAnsi(directory + "\\");
     std::vector<std::pair<std::string, bool>> names;
     vorlund::CabListReader reader;
-    if (!vorlund::openList(&reader, sim::fromAnsi(listPath).c_str()))
+    if (!vorlund::openList(&reader, hosttext::fromAnsi(listPath).c_str()))
         return names;
     wchar_t cabPath[device::kMaxLongPath];
     while (vorlund::nextBlock(&reader)) {
@@ -115,7 +115,7 @@ std::vector<std::pair<std::string, bool>> readList(const std::vector<InspectedFi
              name = vorlund::nextName(&reader)) {
             bool installable = vorlund::buildCabPath(cabPath, dir.c_str(), name) &&
                                vorlund::isInstallableFile(cabPath);
-            names.emplace_back(sim::utf8(name), installable);
+            names.emplace_back(hosttext::utf8(name), installable);
         }
         if (!vorlund::blockWasFull(&reader))
             break;

@@ -8,12 +8,12 @@
 
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
 #include "setup/SetupHooks.h"
 #include "tools/cecab/MainPackage.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Kit.h"
 
 namespace kit::rehearsal {
@@ -24,7 +24,7 @@ using device::kAttrDirectory;
 using device::kAttrHidden;
 using device::kAttrReadOnly;
 using device::kAttrSystem;
-using sim::utf8;
+using hosttext::utf8;
 using vorlund::kCabExtension;
 using vorlund::kCabListName;
 using vorlund::kInstallerProgram;
@@ -73,9 +73,7 @@ std::wstring canonical(const std::wstring& path)
 
 std::wstring deviceRelative(const std::string& name)
 {
-    std::wstring text;
-    if (!sim::decodeUtf8(name, &text))
-        text = sim::fromAnsi(name);
+    std::wstring text = hosttext::fromHost(name);
     std::replace(text.begin(), text.end(), L'/', L'\\');
     return text;
 }
@@ -175,15 +173,6 @@ void loadDevice(Stage& stage, std::vector<Finding>* findings)
 
 // ---- reading the run back ---------------------------------------------------------
 
-// A string value's UTF-16LE data up to its terminator.
-std::wstring registryText(const std::vector<uint8_t>& data)
-{
-    std::wstring text;
-    for (size_t i = 0; i + 1 < data.size() && (data[i] || data[i + 1]); i += 2)
-        text.push_back(static_cast<wchar_t>(data[i] | data[i + 1] << 8));
-    return text;
-}
-
 void describeBar(const sim::Window& bar, Event* e)
 {
     e->hasBar = true;
@@ -253,7 +242,7 @@ std::vector<Event> readTimeline(const Stage& stage)
         for (const RegistryValue& v : stage.layout.registry) {
             e.text = L"set " + v.key + L" " + (v.name.empty() ? L"(default)" : v.name);
             if (v.type == 1)
-                e.text += L" = \"" + registryText(v.data) + L"\"";
+                e.text += L" = \"" + hosttext::fromUtf16le(v.data) + L"\"";
             events.push_back(e);
         }
     }
@@ -483,7 +472,7 @@ void judgeRun(const Stage& stage, Result* r)
         const std::string& file = e.shown;
         // A list is Windows-1252 text: a name with other characters cannot be listed.
         auto foreign = std::find_if(name.begin(), name.end(),
-                                    [](wchar_t c) { return !sim::inWindows1252(c); });
+                                    [](wchar_t c) { return !hosttext::inWindows1252(c); });
         std::string unlistable = foreign == name.end() ? ""
                                                        : "; no list can name it, as " +
                                                              inQuotes(std::wstring(1, *foreign)) +

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <system_error>
 
-#include "device/sim/DeviceText.h"
 #include "tools/cecab/InstallHeader.h"
 #include "tools/cecab/MainPackage.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Inspect.h"
 #include "tools/kit/Kit.h"
 #include "tools/kit/Rehearsal.h"
@@ -20,14 +20,6 @@ namespace {
 const int kMaxDepth = 32;
 // The registry types as the device stores them.
 const uint32_t kRegSz = 1, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
-
-// A file name of this machine as the device names it: UTF-8 when it is
-// valid UTF-8, otherwise byte by byte in Windows-1252.
-std::wstring deviceName(const std::string& hostName)
-{
-    std::wstring text;
-    return sim::decodeUtf8(hostName, &text) ? text : sim::fromAnsi(hostName);
-}
 
 // A character the device's file systems do not allow in a name.
 wchar_t forbiddenCharacter(const std::wstring& name)
@@ -55,7 +47,7 @@ void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring
 
     for (const fs::directory_entry& e : entries) {
         std::string hostName = hostPrefix + e.path().filename().string();
-        std::wstring name = devicePrefix + deviceName(e.path().filename().string());
+        std::wstring name = devicePrefix + hosttext::fromHost(e.path().filename().string());
         bool directory = e.is_directory(ec);
         wchar_t bad = forbiddenCharacter(name.substr(devicePrefix.size()));
         if (bad != 0) {
@@ -72,7 +64,7 @@ void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring
             continue;
         }
         Entry entry;
-        entry.shown = sim::utf8(name);
+        entry.shown = hosttext::utf8(name);
         entry.path = layout->directory + name;
         entry.directory = directory;
         entry.source = e.path();
@@ -82,24 +74,14 @@ void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring
     }
 }
 
-std::vector<uint8_t> utf16(const std::wstring& text)
-{
-    std::vector<uint8_t> bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
-    }
-    return bytes;
-}
-
 // The value as the installer writes it: 8-bit strings of the header become
 // the device's UTF-16, with %InstallDir% and %CEn% replaced when asked.
 RegistryValue installedValue(const cecab::HeaderRegValue& v, const std::string& key,
                              const std::string& installPath)
 {
     RegistryValue value;
-    value.key = sim::fromAnsi(key);
-    value.name = sim::fromAnsi(v.name);
+    value.key = hosttext::fromAnsi(key);
+    value.name = hosttext::fromAnsi(v.name);
     uint32_t type = v.typeFlags & cecab::kRegTypeMask;
     if (type == cecab::kRegString || type == cecab::kRegMultiString) {
         std::vector<std::string> strings = cecab::splitStrings(v.data);
@@ -107,11 +89,12 @@ RegistryValue installedValue(const cecab::HeaderRegValue& v, const std::string& 
             strings.resize(1);
         std::wstring text;
         for (const std::string& s : strings)
-            text += sim::fromAnsi(v.substitute ? cecab::expandMacros(s, installPath) : s) + L'\0';
+            text +=
+                hosttext::fromAnsi(v.substitute ? cecab::expandMacros(s, installPath) : s) + L'\0';
         if (type == cecab::kRegMultiString || strings.empty())
             text += L'\0';
         value.type = type == cecab::kRegString ? kRegSz : kRegMultiSz;
-        value.data = utf16(text);
+        value.data = hosttext::utf16le(text);
     } else {
         value.type = type == cecab::kRegDword ? kRegDword : kRegBinary;
         value.data.assign(v.data.begin(), v.data.end());
@@ -153,7 +136,7 @@ Layout layoutOfCabinet(const std::string& path)
     layout.name = path;
     layout.mainPackage = true;
     layout.setupLibrary = !in.setupMember.empty();
-    layout.installDir = sim::fromAnsi(in.installPath);
+    layout.installDir = hosttext::fromAnsi(in.installPath);
     // The launcher's directory is where everything happens; without a
     // launcher, the directory the package installs to.
     std::string directory = in.installPath;
@@ -163,7 +146,7 @@ Layout layoutOfCabinet(const std::string& path)
             break;
         }
     }
-    layout.directory = sim::fromAnsi(directory + "\\");
+    layout.directory = hosttext::fromAnsi(directory + "\\");
     auto shownPath = [&](const std::string& p) {
         bool inside = p.size() > directory.size() + 1 &&
                       cecab::sameDeviceName(p.substr(0, directory.size() + 1), directory + "\\");
@@ -172,7 +155,7 @@ Layout layoutOfCabinet(const std::string& path)
     for (const InspectedDir& d : in.dirs) {
         Entry e;
         e.shown = shownPath(d.path);
-        e.path = sim::fromAnsi(d.path);
+        e.path = hosttext::fromAnsi(d.path);
         e.directory = true;
         layout.entries.push_back(e);
     }
@@ -180,7 +163,7 @@ Layout layoutOfCabinet(const std::string& path)
     for (const InspectedFile& f : in.files) {
         Entry e;
         e.shown = shownPath(f.path);
-        e.path = sim::fromAnsi(f.path);
+        e.path = hosttext::fromAnsi(f.path);
         if (cecab::sameDeviceName(f.path, listPath))
             e.bytes = in.listBytes;
         layout.entries.push_back(e);

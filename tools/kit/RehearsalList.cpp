@@ -9,9 +9,9 @@
 
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Rehearsal.h"
 
 namespace kit::rehearsal {
@@ -20,10 +20,10 @@ namespace {
 
 using device::kAttrDirectory;
 using device::kAttrHidden;
-using sim::decodeUtf8;
-using sim::inWindows1252;
-using sim::undefinedIn1252;
-using sim::utf8;
+using hosttext::decodeUtf8;
+using hosttext::inWindows1252;
+using hosttext::undefinedIn1252;
+using hosttext::utf8;
 using vorlund::CabListReader;
 using vorlund::kCabExtension;
 using vorlund::kCabListName;
@@ -179,7 +179,7 @@ void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
     if (decodeUtf8(text, &decoded, &multibyte) && multibyte) {
         std::string message =
             "is UTF-8 text (" + inQuotes(decoded) +
-            "), but the device reads Windows-1252: " + inQuotes(sim::fromAnsi(text));
+            "), but the device reads Windows-1252: " + inQuotes(hosttext::fromAnsi(text));
         auto lost = std::find_if(decoded.begin(), decoded.end(),
                                  [](wchar_t c) { return !inWindows1252(c); });
         if (lost != decoded.end())
@@ -372,7 +372,7 @@ ListReport checkList(const std::wstring& directory)
             std::string text = bytes.substr(raw.start, raw.end - raw.start);
             ListLine l;
             l.line = raw.number;
-            l.name = sim::fromAnsi(text);
+            l.name = hosttext::fromAnsi(text);
             l.read = false;
             size_t beforeNul = std::min(text.find('\0'), text.size());
             if (beforeNul > static_cast<size_t>(device::kMaxNameBytes)) {

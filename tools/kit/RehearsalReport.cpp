@@ -6,18 +6,18 @@
 #include <iterator>
 
 #include "common/SharedTexts.h"
-#include "device/sim/DeviceText.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
 #include "setup/SetupHooks.h"
 #include "tools/cecab/MainPackage.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Rehearsal.h"
 
 namespace kit::rehearsal {
 
 namespace {
 
-using sim::utf8;
+using hosttext::utf8;
 
 std::string escaped(const std::wstring& name)
 {

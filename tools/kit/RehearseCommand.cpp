@@ -11,7 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include "device/DeviceServices.h"
-#include "device/sim/DeviceText.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Kit.h"
 #include "tools/kit/Rehearsal.h"
 
@@ -30,9 +30,7 @@ struct RehearseOptions {
 // "\Program Files\Bundle" as the device names it, with its final backslash.
 std::wstring deviceDirectory(const std::string& given)
 {
-    std::wstring dir;
-    if (!sim::decodeUtf8(given, &dir))
-        dir = sim::fromAnsi(given);
+    std::wstring dir = hosttext::fromHost(given);
     for (wchar_t& c : dir)
         c = c == L'/' ? L'\\' : c;
     if (dir.empty() || dir[0] != L'\\')
