@@ -25,10 +25,26 @@ const char* opName(Op op)
     return names[static_cast<int>(op)];
 }
 
+namespace {
+
+Device* active = nullptr;  // set by a UseDevice
+
+}  // namespace
+
 Device& current()
 {
     static Device instance;
-    return instance;
+    return active ? *active : instance;
+}
+
+UseDevice::UseDevice(Device& device) : previous_(active)
+{
+    active = &device;
+}
+
+UseDevice::~UseDevice()
+{
+    active = previous_;
 }
 
 void Device::reset()
