@@ -39,7 +39,6 @@ public:
 
     const std::string& name() const { return name_; }
     const cecab::Layout& layout() const { return layout_; }
-    bool fromCabinet() const { return cabinet_ != nullptr; }
     bool has(int number) const;
     // The bytes of a member, at most `limit`; InputError otherwise.
     std::string read(int number, uint64_t limit) const;

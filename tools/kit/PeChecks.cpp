@@ -5,10 +5,10 @@
 
 namespace kit {
 
+namespace {
+
 const char* const kHookExports[4] = {"Install_Init", "Install_Exit", "Uninstall_Init",
                                      "Uninstall_Exit"};
-
-namespace {
 
 // The PE facts, or a blocking finding when the bytes are no PE file.
 bool readOrReport(const std::string& bytes, const std::string& where, Findings* findings,

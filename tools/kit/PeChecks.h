@@ -10,8 +10,6 @@
 
 namespace kit {
 
-extern const char* const kHookExports[4];
-
 void checkLauncher(const std::string& bytes, const std::string& where, Findings* findings);
 void checkSetupLibrary(const std::string& bytes, const std::string& where, Findings* findings);
 
