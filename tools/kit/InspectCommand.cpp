@@ -1,6 +1,5 @@
 // vorlund-kit inspect: what the device's installer does with a main CAB and
 // what the setup hook and the launcher then do, with the findings.
-#include <iostream>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -33,12 +32,7 @@ int runInspect(const InspectOptions& o)
     }
     report.exitStatus =
         report.problems.empty() ? exitStatus(analysis.result.findings, false) : kExitUsage;
-    if (o.json)
-        std::cout << toJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << "\n";
-    else
-        writeText(std::cout, report, colourWanted());
-    return report.exitStatus;
+    return emit(report, o.json);
 }
 
 const bool registered = registerCommand(

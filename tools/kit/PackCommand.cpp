@@ -2,7 +2,6 @@
 // the platform's CAB Wizard, after a lint that can refuse to write.
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -143,12 +142,7 @@ int runPack(PackOptions o)
         writePackage(plan, o);
         report.written = true;
     }
-    if (o.json)
-        std::cout << toJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << "\n";
-    else
-        writeText(std::cout, report, colourWanted());
-    return report.exitStatus;
+    return emit(report, o.json);
 }
 
 const bool registered = registerCommand(

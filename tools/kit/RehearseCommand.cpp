@@ -1,7 +1,6 @@
 // vorlund-kit rehearse: plays an installation of a bundle directory or a main
 // CAB on the simulated device and says what the device would do silently.
 #include <filesystem>
-#include <iostream>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -78,12 +77,7 @@ int runRehearse(RehearseOptions o)
     }
     report.analysis = &analysis;
     report.exitStatus = exitStatus(analysis.result.findings, false);
-    if (o.json)
-        std::cout << toJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  << "\n";
-    else
-        writeText(std::cout, report, colourWanted());
-    return report.exitStatus;
+    return emit(report, o.json);
 }
 
 const bool registered = registerCommand(

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iostream>
 #include <iterator>
 
 #include "launcher/LauncherSequence.h"
@@ -601,6 +602,16 @@ void writeText(std::ostream& out, const Report& r, bool colour)
         writeFindings(out, result->findings, listName, packing, style);
     if (r.kind == ReportKind::Rehearse && result)
         writeSummary(out, *result, style);
+}
+
+int emit(const Report& report, bool json)
+{
+    if (json)
+        std::cout << toJson(report).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                  << "\n";
+    else
+        writeText(std::cout, report, colourWanted());
+    return report.exitStatus;
 }
 
 Json toJson(const Report& r)

@@ -30,5 +30,8 @@ struct Report {
 
 void writeText(std::ostream& out, const Report& report, bool colour);
 nlohmann::ordered_json toJson(const Report& report);
+// The report on standard output, as JSON or as text (colour on a terminal);
+// its exit status.
+int emit(const Report& report, bool json);
 
 }  // namespace kit
