@@ -101,7 +101,7 @@ void Run::load(Findings* findings)
         std::wstring path = dir_ + deviceRelative(a.first);
         const sim::FileNode* n = device_.node(path);
         if (n == nullptr)
-            throw UsageError("no entry " + a.first + " in " + utf8(dir_));
+            throw UsageError("no entry " + hosttext::printable(a.first) + " in " + utf8(dir_));
         device_.setAttributes(path, n->attributes | a.second);
     }
     installStandIns(findings);
@@ -193,7 +193,8 @@ void Run::rejectAsked(const std::vector<ListLine>& lines)
             return l.read && l.installable && canonical(l.path) == key;
         });
         if (!installs)
-            throw UsageError("--reject " + name + ": the device installs no CAB of that name");
+            throw UsageError("--reject " + hosttext::printable(name) +
+                             ": the device installs no CAB of that name");
         asked_.insert(key);
     }
 }
