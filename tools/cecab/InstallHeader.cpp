@@ -194,43 +194,53 @@ HeaderIndex::HeaderIndex(const InstallHeader& header) : h_(header)
     index(h_.dirs, "DIRS", &dirs_);
     index(h_.files, "FILES", &files_);
     index(h_.hives, "REGHIVES", &hives_);
-    std::vector<int32_t> ignored;
-    index(h_.regValues, "REGKEYS", &ignored);
-    index(h_.links, "LINKS", &ignored);
+    Slots values, links;  // looked up by no one: only their ids are checked
+    index(h_.regValues, "REGKEYS", &values);
+    index(h_.links, "LINKS", &links);
 }
 
 template <typename T>
-void HeaderIndex::index(const std::vector<T>& entries, const char* section,
-                        std::vector<int32_t>* slots)
+void HeaderIndex::index(const std::vector<T>& entries, const char* section, Slots* slots)
 {
-    slots->assign(0x10000, -1);
-    for (size_t i = 0; i < entries.size(); ++i) {
-        int32_t& slot = (*slots)[entries[i].id];
-        if (slot >= 0)
-            duplicates_.push_back(std::string(section) + " id " + std::to_string(entries[i].id));
-        else
-            slot = static_cast<int32_t>(i);
+    slots->reserve(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+        slots->push_back({entries[i].id, static_cast<uint32_t>(i)});
+    std::sort(slots->begin(), slots->end());
+    for (size_t i = 1; i < slots->size(); ++i) {
+        if ((*slots)[i].first == (*slots)[i - 1].first)
+            duplicates_.push_back(std::string(section) + " id " +
+                                  std::to_string((*slots)[i].first));
     }
+}
+
+const uint32_t* HeaderIndex::find(const Slots& slots, uint16_t id)
+{
+    auto it = std::lower_bound(slots.begin(), slots.end(), std::make_pair(id, uint32_t(0)));
+    return it != slots.end() && it->first == id ? &it->second : nullptr;
 }
 
 const std::string* HeaderIndex::string(uint16_t id) const
 {
-    return strings_[id] < 0 ? nullptr : &h_.strings[strings_[id]].text;
+    const uint32_t* at = find(strings_, id);
+    return at ? &h_.strings[*at].text : nullptr;
 }
 
 const HeaderDir* HeaderIndex::dir(uint16_t id) const
 {
-    return dirs_[id] < 0 ? nullptr : &h_.dirs[dirs_[id]];
+    const uint32_t* at = find(dirs_, id);
+    return at ? &h_.dirs[*at] : nullptr;
 }
 
 const HeaderFile* HeaderIndex::file(uint16_t id) const
 {
-    return files_[id] < 0 ? nullptr : &h_.files[files_[id]];
+    const uint32_t* at = find(files_, id);
+    return at ? &h_.files[*at] : nullptr;
 }
 
 const HeaderHive* HeaderIndex::hive(uint16_t id) const
 {
-    return hives_[id] < 0 ? nullptr : &h_.hives[hives_[id]];
+    const uint32_t* at = find(hives_, id);
+    return at ? &h_.hives[*at] : nullptr;
 }
 
 std::string HeaderIndex::join(const std::vector<uint16_t>& parts) const

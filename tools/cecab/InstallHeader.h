@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace cecab {
@@ -167,11 +168,14 @@ public:
     const std::vector<std::string>& duplicates() const { return duplicates_; }
 
 private:
+    // (id, position) sorted by id, the first of equal ids first.
+    using Slots = std::vector<std::pair<uint16_t, uint32_t>>;
     template <typename T>
-    void index(const std::vector<T>& entries, const char* section, std::vector<int32_t>* slots);
+    void index(const std::vector<T>& entries, const char* section, Slots* slots);
+    static const uint32_t* find(const Slots& slots, uint16_t id);
 
     const InstallHeader& h_;
-    std::vector<int32_t> strings_, dirs_, files_, hives_;  // id -> position, -1: none
+    Slots strings_, dirs_, files_, hives_;
     std::vector<std::string> duplicates_;
 };
 

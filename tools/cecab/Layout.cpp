@@ -3,6 +3,7 @@
 #include "tools/cecab/Layout.h"
 
 #include <map>
+#include <unordered_map>
 
 #include "tools/cecab/CeFiles.h"
 
@@ -99,19 +100,20 @@ void resolvePaths(Layout* l)
     int installUnresolved = 0;
     std::string install = expandMacros(l->installDir, "", &installUnresolved);
     l->installPath = install.empty() || install[0] == '\\' ? install : "\\" + install;
-    std::vector<int32_t> byId(0x10000, -1);
+    std::unordered_map<uint16_t, size_t> byId;  // the first directory of each id
     for (size_t i = 0; i < l->dirs.size(); ++i) {
         LayoutDir& d = l->dirs[i];
         int unresolved = d.written.rfind(kInstallDirMacro, 0) == 0 ? installUnresolved : 0;
         std::string path = expandMacros(d.written, l->installPath, &unresolved);
         d.known = unresolved == 0;
         d.path = !d.known ? "" : path.empty() || path[0] == '\\' ? path : "\\" + path;
-        if (byId[d.id] < 0)
-            byId[d.id] = static_cast<int32_t>(i);
+        byId.emplace(d.id, i);
     }
     for (LayoutFile& f : l->files) {
-        int32_t at = byId[f.dirId];
-        f.path = at >= 0 && l->dirs[at].known ? l->dirs[at].path + "\\" + f.name : "";
+        auto at = byId.find(f.dirId);
+        f.path = at != byId.end() && l->dirs[at->second].known
+                     ? l->dirs[at->second].path + "\\" + f.name
+                     : "";
     }
 }
 

@@ -411,15 +411,15 @@ void Run::judgeFiles(Result* r, bool swept)
     bool listUsed = r->launcherRan && r->listPresent;
     const sim::FileNode* stopper = nullptr;  // the first hidden or system CAB: the sweep ends there
     for (const std::wstring& name : device_.list(dir_)) {
-        const sim::FileNode* n = device_.node(dir_ + name);
-        if (!stopper && isCab(name) && (n->attributes & (kAttrHidden | kAttrSystem)))
+        const sim::FileNode* n = isCab(name) ? device_.node(dir_ + name) : nullptr;
+        if (!stopper && n && (n->attributes & (kAttrHidden | kAttrSystem)))
             stopper = n;
     }
     const std::wstring inside = canonical(dir_) + L"\\";
     for (const Entry& e : l_.entries) {
-        std::wstring key = canonical(e.path);
         if (e.directory || !isCab(e.path) || !loaded_.count(e.path))
             continue;
+        std::wstring key = canonical(e.path);
         const sim::FileNode* left = device_.node(e.path);
         bool wasInstalled = installed.count(key) != 0;
         if (key.compare(0, inside.size(), inside) != 0) {
