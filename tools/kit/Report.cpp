@@ -225,6 +225,8 @@ Json packageJson(const Package& p)
     const cecab::Layout& l = p.layout();
     Json dirs = Json::array(), files = Json::array(), values = Json::array(), links = Json::array(),
          unsupported = Json::array();
+    // A header may hold 65,535 directories: no array is copied or grown twice.
+    dirs.get_ptr<Json::array_t*>()->reserve(l.dirs.size());
     for (const std::string& u : l.unsupported)
         unsupported.push_back(ansi(u));
     for (const cecab::LayoutDir& d : l.dirs)
@@ -258,10 +260,10 @@ Json packageJson(const Package& p)
              {{"written", ansi(l.installDir)},
               {"path", ansi(l.installPath)},
               {"directory", l.installDirId ? Json(l.installDirId) : Json()}}},
-            {"directories", dirs},
-            {"files", files},
-            {"registry", values},
-            {"links", links},
+            {"directories", std::move(dirs)},
+            {"files", std::move(files)},
+            {"registry", std::move(values)},
+            {"links", std::move(links)},
             {"setupLibrary", setup ? ansi(setup->name) : ""}};
 }
 
@@ -654,8 +656,9 @@ Json toJson(const Report& r)
                {"noInstaller", r.options.noInstaller},
                {"noList", r.options.noList},
                {"noLauncher", r.options.noLauncher}}},
-             {"list", {{"name", res.listName}, {"present", res.listPresent}, {"lines", lines}}},
-             {"events", events},
+             {"list",
+              {{"name", res.listName}, {"present", res.listPresent}, {"lines", std::move(lines)}}},
+             {"events", std::move(events)},
              {"warnings", findingsJson(res.findings, res.listName, true)},
              {"notes", findingsJson(res.findings, res.listName, false)},
              {"summary",
