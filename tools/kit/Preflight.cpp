@@ -121,12 +121,19 @@ Findings preflight(const DeviceLayout& layout, const Target& target, std::vector
             continue;
         }
         const Entry& e = *entry->second;
-        std::string file =
-            e.member >= 0 && layout.package ? layout.package->hostFile(e.member, &scratch) : e.file;
         cecab::Layout cab;
         std::string why;
         bool rejected = false;
-        if (!readCeCab(file, &cab, &why)) {
+        bool read = false;
+        try {
+            std::string file = e.member >= 0 && layout.package
+                                   ? layout.package->hostFile(e.member, &scratch)
+                                   : e.file;
+            read = readCeCab(file, &cab, &why);
+        } catch (const InputError& failure) {
+            why = failure.what();  // its member cannot be taken out of the main CAB
+        }
+        if (!read) {
             found.push_back(lineFinding(Code::NotCeCab, line.line,
                                         inQuotes(line.name) + ": " + why +
                                             "; the installer rejects it without a word, the "
