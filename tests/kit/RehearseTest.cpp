@@ -15,10 +15,10 @@ const std::string kSource = VORLUND_SOURCE_DIR;
 
 // A file of a bundle row: "name/" is a directory, "name=kind" a CAB of that
 // kind, a plain "*.cab" a clean CE CAB, anything else four bytes.
-void writeEntry(const fs::path& dir, const std::string& spec)
+void writeEntry(const fs::path& dir, const std::string& row)
 {
-    size_t eq = spec.find('=');
-    std::string name = spec.substr(0, eq), kind = eq == spec.npos ? "" : spec.substr(eq + 1);
+    size_t eq = row.find('=');
+    std::string name = row.substr(0, eq), kind = eq == row.npos ? "" : row.substr(eq + 1);
     auto layout = [&](cecab::Layout* l) {
         if (kind == "586")
             l->processor = 586;
