@@ -22,6 +22,11 @@ ensure_packages() {
 HOST_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev python3 libcli11-dev nlohmann-json3-dev
     libgcab-dev libmspack-dev cabextract)
 
+# What scripts/package needs to build vorlund-kit's .deb: the kit's build, its manual
+# page (help2man) and CPack's Depends (dpkg-shlibdeps, file).
+PACKAGE_BUILD_PACKAGES=(cmake g++ make pkg-config libcli11-dev nlohmann-json3-dev libgcab-dev libmspack-dev
+    help2man dpkg-dev file binutils gzip)
+
 # Configures and builds a host tree (simulated device, tests, tools):
 # build_host [DIR] [BUILD_TYPE] [CMAKE_ARGS...]; DIR defaults to build/host.
 build_host() {
