@@ -14,6 +14,8 @@ int main(int argc, char** argv)
         "device.",
         "vorlund-kit");
     app.require_subcommand(1);
+    // The version is the project's, from CMake.
+    app.set_version_flag("--version", "vorlund-kit " VORLUND_VERSION);
     std::map<CLI::App*, std::function<int()>> runs;
     for (const kit::Command& command : kit::commands()) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
@@ -27,6 +29,8 @@ int main(int argc, char** argv)
         }
         return kit::kExitUsage;
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         // Also the subcommands' own option checks (CLI::ValidationError).
