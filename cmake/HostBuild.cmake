@@ -1,9 +1,11 @@
 # Host build: the shipped logic over the simulated device, with tests and tools.
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
+include(GNUInstallDirs)
 
 option(VORLUND_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(VORLUND_FUZZ "Build the libFuzzer targets (clang)" OFF)
+option(VORLUND_KIT_ONLY "Build vorlund-kit and what it installs, without tests or benchmarks (scripts/package)" OFF)
 if(VORLUND_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
@@ -39,6 +41,11 @@ if(VORLUND_FUZZ)
 endif()
 
 add_subdirectory(tools)
+# What cmake --install and the .deb carry: the kit, its manual page and documents.
+include(cmake/Packaging.cmake)
+if(VORLUND_KIT_ONLY)
+    return()
+endif()
 
 enable_testing()
 add_subdirectory(tests)

@@ -16,6 +16,8 @@ int main(int argc, char** argv)
         "device.",
         "vorlund-kit");
     app.require_subcommand(1);
+    // The version is the project's, from CMake.
+    app.set_version_flag("--version", "vorlund-kit " VORLUND_VERSION);
     std::map<CLI::App*, kit::Runner> runs;
     for (const kit::Command& command : kit::commands()) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
@@ -30,6 +32,8 @@ int main(int argc, char** argv)
         }
         return chosen ? chosen->run() : kit::kExitUsage;
     } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         // Also the subcommands' own option checks (CLI::ValidationError).
