@@ -86,14 +86,8 @@ inline std::string makePe(uint16_t machine, bool dll, uint16_t subsystem,
     return pe.replace(0x138, 6, ".edata") + data;
 }
 
-inline std::string armLauncher()
-{
-    return makePe(0x01C2, false, 9);
-}
-inline std::string armSetupLibrary()
-{
-    return makePe(0x01C2, true, 9, kHooks);
-}
+inline const std::string kArmLauncher = makePe(0x01C2, false, 9);
+inline const std::string kArmSetupLibrary = makePe(0x01C2, true, 9, kHooks);
 
 using LayoutChange = std::function<void(cecab::Layout*)>;
 using MemberChange = std::function<void(std::vector<cecab::Member>*)>;
@@ -136,7 +130,7 @@ inline std::string ceCab(const std::vector<std::pair<std::string, std::string>>&
 // A main CAB: the launcher, a list of two CABs and the two (real CE CABs),
 // the hook's value, the setup library.
 inline std::string mainCab(const LayoutChange& layout = {}, const MemberChange& members = {},
-                           const std::string& setup = armSetupLibrary())
+                           const std::string& setup = kArmSetupLibrary)
 {
     std::string maps = ceCab({{"maps.txt", "m"}}, "Maps"),
                 help = ceCab({{"help.txt", "h"}}, "Help");
@@ -147,7 +141,7 @@ inline std::string mainCab(const LayoutChange& layout = {}, const MemberChange& 
         if (layout)
             layout(l);
     };
-    return ceCab({{"Vorlund.exe", armLauncher()},
+    return ceCab({{"Vorlund.exe", kArmLauncher},
                   {"Vorlund.ini", "maps.cab\r\nhelp.cab\r\n"},
                   {"maps.cab", maps},
                   {"help.cab", help}},
@@ -159,8 +153,8 @@ inline fs::path sampleBundle(const TempDir& dir)
 {
     fs::path bundle = dir / "bundle";
     fs::copy(fs::path(VORLUND_SOURCE_DIR) / "examples/bundle", bundle, fs::copy_options::recursive);
-    writeFile(bundle / "Vorlund.exe", armLauncher());
-    writeFile(bundle / "VorlundSetup.dll", armSetupLibrary());
+    writeFile(bundle / "Vorlund.exe", kArmLauncher);
+    writeFile(bundle / "VorlundSetup.dll", kArmSetupLibrary);
     return bundle;
 }
 

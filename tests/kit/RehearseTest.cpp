@@ -34,7 +34,7 @@ void writeEntry(const fs::path& dir, const std::string& row)
         writeFile(dir / name, "MSCF");
     else
         writeFile(dir / name, ceCab({{kind == "over" ? "Vorlund.ini" : "x.txt", "x"}}, "App",
-                                    layout, {}, kind == "setup" ? armSetupLibrary() : ""));
+                                    layout, {}, kind == "setup" ? kArmSetupLibrary : ""));
 }
 
 // The report of a rehearsal, its exit status checked against its warnings.
