@@ -21,13 +21,16 @@ target_include_directories(vorlund_logic PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vorlund_logic PRIVATE ${VORLUND_SHIPPED_FLAGS})
 set_target_properties(vorlund_logic PROPERTIES CXX_STANDARD 98 CXX_EXTENSIONS OFF)
 
+# Host text (code page, UTF-8, UTF-16LE, case rule) for the simulated device,
+# the tools and the tests.
+add_subdirectory(tools/hosttext)
+
 # The simulated device provider (host only, modern C++). It shares the
 # logic's bounded text copy, so each library needs the other at link time.
-add_library(vorlund_sim STATIC
-    device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp device/sim/DeviceText.cpp)
+add_library(vorlund_sim STATIC device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp)
 target_include_directories(vorlund_sim PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vorlund_sim PRIVATE -Wall -Wextra -Werror)
-target_link_libraries(vorlund_sim PUBLIC vorlund_logic)
+target_link_libraries(vorlund_sim PUBLIC vorlund_logic vorlund_hosttext)
 target_link_libraries(vorlund_logic PUBLIC vorlund_sim)
 
 if(VORLUND_FUZZ)
