@@ -1,9 +1,11 @@
 # Host build: the shipped logic over the simulated device, with tests and tools.
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
+include(GNUInstallDirs)
 
 option(VORLUND_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 option(VORLUND_FUZZ "Build the libFuzzer targets (clang)" OFF)
+option(VORLUND_KIT_ONLY "Build vorlund-kit and what it installs, without tests or benchmarks (scripts/package)" OFF)
 if(VORLUND_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
@@ -19,13 +21,16 @@ target_include_directories(vorlund_logic PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vorlund_logic PRIVATE ${VORLUND_SHIPPED_FLAGS})
 set_target_properties(vorlund_logic PROPERTIES CXX_STANDARD 98 CXX_EXTENSIONS OFF)
 
+# Host text (code page, UTF-8, UTF-16LE, case rule) for the simulated device,
+# the tools and the tests.
+add_subdirectory(tools/hosttext)
+
 # The simulated device provider (host only, modern C++). It shares the
 # logic's bounded text copy, so each library needs the other at link time.
-add_library(vorlund_sim STATIC
-    device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp device/sim/DeviceText.cpp)
+add_library(vorlund_sim STATIC device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp)
 target_include_directories(vorlund_sim PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vorlund_sim PRIVATE -Wall -Wextra -Werror)
-target_link_libraries(vorlund_sim PUBLIC vorlund_logic)
+target_link_libraries(vorlund_sim PUBLIC vorlund_logic vorlund_hosttext)
 target_link_libraries(vorlund_logic PUBLIC vorlund_sim)
 
 if(VORLUND_FUZZ)
@@ -36,6 +41,11 @@ if(VORLUND_FUZZ)
 endif()
 
 add_subdirectory(tools)
+# What cmake --install and the .deb carry: the kit, its manual page and documents.
+include(cmake/Packaging.cmake)
+if(VORLUND_KIT_ONLY)
+    return()
+endif()
 
 enable_testing()
 add_subdirectory(tests)

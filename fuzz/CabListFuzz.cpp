@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "tests/ListReference.h"
+#include "tools/hosttext/HostText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     while (vorlund::nextBlock(&reader)) {
         for (const wchar_t* name = vorlund::nextName(&reader); name;
              name = vorlund::nextName(&reader))
-            got.push_back(sim::toAnsi(name));
+            got.push_back(hosttext::toAnsi(name));
         if (!vorlund::blockWasFull(&reader))
             break;
     }

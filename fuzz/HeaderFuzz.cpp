@@ -7,17 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "tools/cecab/CeFiles.h"
 #include "tools/cecab/InstallHeader.h"
+#include "tools/cecab/Layout.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     std::vector<cecab::HeaderProblem> problems;
     cecab::InstallHeader header = cecab::decodeHeader(data, size, &problems);
-    // What inspect does with a decoded header, on whatever was decoded.
-    for (const cecab::HeaderDir& d : header.dirs)
-        cecab::expandMacros(cecab::joinParts(header, d.parts), "\\Program Files\\X");
-    for (const cecab::HeaderRegValue& v : header.regValues)
+    // The layout of whatever was decoded: every id looked up, paths resolved.
+    cecab::Layout layout = cecab::layoutOf(header, {});
+    for (const cecab::LayoutValue& v : layout.values)
         cecab::splitStrings(v.data);
     if (!problems.empty())
         return 0;

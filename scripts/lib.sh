@@ -18,9 +18,13 @@ ensure_packages() {
     fi
 }
 
+# What vorlund-kit needs to build.
+KIT_PACKAGES=(cmake g++ make pkg-config libcli11-dev nlohmann-json3-dev libgcab-dev libmspack-dev)
 # What a host tree needs to configure (its tests included) and build.
-HOST_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev python3 libcli11-dev nlohmann-json3-dev
-    libgcab-dev libmspack-dev cabextract)
+HOST_PACKAGES=("${KIT_PACKAGES[@]}" libgtest-dev libbenchmark-dev python3 cabextract)
+# What scripts/package needs for vorlund-kit's .deb: the kit, its manual page (help2man),
+# and CPack's stripping and Depends (binutils, dpkg-shlibdeps, file).
+PACKAGE_BUILD_PACKAGES=("${KIT_PACKAGES[@]}" help2man dpkg-dev file binutils gzip)
 
 # Configures and builds a host tree (simulated device, tests, tools):
 # build_host [DIR] [BUILD_TYPE] [CMAKE_ARGS...]; DIR defaults to build/host.

@@ -21,7 +21,7 @@ protected:
         while (vorlund::nextBlock(&reader)) {
             for (const wchar_t* name = vorlund::nextName(&reader); name;
                  name = vorlund::nextName(&reader))
-                names.push_back(sim::toAnsi(name));
+                names.push_back(hosttext::toAnsi(name));
             if (!vorlund::blockWasFull(&reader))
                 break;
         }
@@ -107,8 +107,8 @@ TEST_F(CabList, SkippingTheRestOfABlockKeepsTheNameCutAtItsEnd)
     vorlund::skipRestOfBlock(&reader);
     EXPECT_EQ(vorlund::nextName(&reader), nullptr);
     ASSERT_TRUE(vorlund::nextBlock(&reader));
-    EXPECT_EQ(sim::toAnsi(vorlund::nextName(&reader)), "cut.cab");
-    EXPECT_EQ(sim::toAnsi(vorlund::nextName(&reader)), "next.cab");
+    EXPECT_EQ(hosttext::toAnsi(vorlund::nextName(&reader)), "cut.cab");
+    EXPECT_EQ(hosttext::toAnsi(vorlund::nextName(&reader)), "next.cab");
     EXPECT_EQ(vorlund::nextName(&reader), nullptr);
     EXPECT_FALSE(vorlund::blockWasFull(&reader));
     vorlund::closeList(&reader);

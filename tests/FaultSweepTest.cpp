@@ -19,14 +19,14 @@ protected:
     {
         expectClean();
         for (const std::wstring& path : dev().deletions()) {
-            EXPECT_EQ(path.rfind(kDir, 0), 0u) << sim::utf8(path);
-            EXPECT_EQ(path.substr(path.size() - 4), L".cab") << sim::utf8(path);
+            EXPECT_EQ(path.rfind(kDir, 0), 0u) << hosttext::utf8(path);
+            EXPECT_EQ(path.substr(path.size() - 4), L".cab") << hosttext::utf8(path);
         }
         for (const wchar_t* kept : {L"Vorlund.ini", L"keep.cabinet", L"notes.txt"})
-            EXPECT_TRUE(dev().exists(kDir + kept)) << sim::utf8(kept);
+            EXPECT_TRUE(dev().exists(kDir + kept)) << hosttext::utf8(kept);
         EXPECT_TRUE(dev().exists(L"\\root.cab"));
         for (const std::wstring& m : messages(owner))
-            EXPECT_TRUE(texts.count(m)) << sim::utf8(m);
+            EXPECT_TRUE(texts.count(m)) << hosttext::utf8(m);
     }
 
     // An install directory that touches every operation: an installer already

@@ -222,7 +222,7 @@ TEST_F(Launcher, PathsAtTheEdgesOfTheBuffers)
         std::string list;
         for (const std::wstring& cab : row.cabs) {
             dev().addFile(dir + cab, "MSCF");
-            list += sim::toAnsi(cab) + "\r\n";
+            list += hosttext::toAnsi(cab) + "\r\n";
         }
         dev().addFile(dir + L"Vorlund.ini", list);
         runLauncher();

@@ -22,13 +22,13 @@ struct Frame {
 
 std::ostream& operator<<(std::ostream& out, const Frame& f)
 {
-    return out << "{" << sim::utf8(f.text) << ", 0.." << f.upper << ", " << f.position << "}";
+    return out << "{" << hosttext::utf8(f.text) << ", 0.." << f.upper << ", " << f.position << "}";
 }
 
 bool isClass(const sim::Window& w, const std::wstring& name)
 {
     std::wstring folded = w.className;
-    std::transform(folded.begin(), folded.end(), folded.begin(), sim::foldCase);
+    std::transform(folded.begin(), folded.end(), folded.begin(), hosttext::foldCase);
     return folded == name;
 }
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
+#include "tools/hosttext/HostText.h"
 
 namespace test {
 

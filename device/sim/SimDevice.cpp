@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "device/sim/DeviceText.h"
+#include "tools/hosttext/HostText.h"
 
 namespace sim {
 
@@ -25,10 +25,26 @@ const char* opName(Op op)
     return names[static_cast<int>(op)];
 }
 
+namespace {
+
+Device* active = nullptr;  // set by a UseDevice
+
+}  // namespace
+
 Device& current()
 {
     static Device instance;
-    return instance;
+    return active ? *active : instance;
+}
+
+UseDevice::UseDevice(Device& device) : previous_(active)
+{
+    active = &device;
+}
+
+UseDevice::~UseDevice()
+{
+    active = previous_;
 }
 
 void Device::reset()
@@ -50,7 +66,7 @@ std::wstring Device::canonical(const std::wstring& path) const
             if (out.back() != L'\\')
                 out.push_back(L'\\');
         } else {
-            out.push_back(foldCase(c));
+            out.push_back(hosttext::foldCase(c));
         }
     }
     if (out.size() > 1 && out.back() == L'\\')
@@ -204,7 +220,8 @@ bool wildcardMatch(const wchar_t* p, const wchar_t* s)
     const wchar_t* star = nullptr;
     const wchar_t* resume = nullptr;
     while (*s) {
-        if (*p == L'?' || (*p != L'*' && *p != 0 && foldCase(*p) == foldCase(*s))) {
+        if (*p == L'?' ||
+            (*p != L'*' && *p != 0 && hosttext::foldCase(*p) == hosttext::foldCase(*s))) {
             ++p;
             ++s;
         } else if (*p == L'*') {
@@ -428,12 +445,7 @@ void Device::setRegistryString(const std::wstring& key, const std::wstring& name
                                const std::wstring& text)
 {
     // Stored as the device stores it: UTF-16 little-endian with a terminator.
-    std::vector<uint8_t> data;
-    for (wchar_t c : text + L'\0') {
-        data.push_back(static_cast<uint8_t>(c & 0xFF));
-        data.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
-    }
-    setRegistryValue(key, name, data, 1);
+    setRegistryValue(key, name, hosttext::utf16le(text + L'\0'), 1);
 }
 
 bool Device::registryKeyExists(const std::wstring& key) const
@@ -543,6 +555,15 @@ template <class... F> struct Overload : F... {
 template <class... F> Overload(F...) -> Overload<F...>;
 
 }  // namespace
+
+std::wstring quotedPath(const std::wstring& commandLine)
+{
+    size_t open = commandLine.find(L'"');
+    size_t close = commandLine.rfind(L'"');
+    if (open == std::wstring::npos || close == open)
+        return L"";
+    return commandLine.substr(open + 1, close - open - 1);
+}
 
 std::wstring describe(const Event& e)
 {

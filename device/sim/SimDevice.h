@@ -194,6 +194,10 @@ struct Event {
 // The event as one line of text: "start \windows\wceload.exe [ /noui ...]".
 std::wstring describe(const Event& e);
 
+// The CAB path between the quotes of an installer command line
+// (" /nouninstall /noui \"<path>\""); empty without a pair of quotes.
+std::wstring quotedPath(const std::wstring& commandLine);
+
 struct Process {
     uint32_t id = 0;
     std::wstring program;
@@ -448,7 +452,21 @@ private:
     int injectedFaults_ = 0;
 };
 
-// The one simulated device behind the DeviceServices functions.
+// The simulated device behind the DeviceServices functions: the process-wide
+// one, or the one a UseDevice has put in its place.
 Device& current();
+
+// Puts `device` behind the DeviceServices functions for its lifetime, so that
+// a tool runs the shipped code on a device it owns; scopes nest.
+class UseDevice {
+public:
+    explicit UseDevice(Device& device);
+    ~UseDevice();
+    UseDevice(const UseDevice&) = delete;
+    UseDevice& operator=(const UseDevice&) = delete;
+
+private:
+    Device* previous_;
+};
 
 }  // namespace sim

@@ -7,8 +7,8 @@
 
 #include "common/WideText.h"
 #include "device/DeviceServices.h"
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
+#include "tools/hosttext/HostText.h"
 
 namespace sim {
 
@@ -588,7 +588,7 @@ bool Device::ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int 
     static const std::array<wchar_t, 256> kTable = [] {
         std::array<wchar_t, 256> table{};
         for (int b = 0; b < 256; ++b)
-            table[b] = fromAnsi(static_cast<unsigned char>(b));
+            table[b] = hosttext::fromAnsi(static_cast<unsigned char>(b));
         return table;
     }();
     for (int i = 0; i < sourceBytes; ++i)

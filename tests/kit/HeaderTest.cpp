@@ -1,5 +1,6 @@
 // The install header: the format note's examples (bytes and member names), a
-// round trip of every section, and damaged headers giving problems.
+// round trip of every section, damaged headers giving problems, the forms the
+// CAB Wizard writes, and what inspect says of four CABs the Wizard built.
 #include <functional>
 #include <sstream>
 
@@ -8,8 +9,10 @@
 #include "tests/kit/KitTestSupport.h"
 #include "tools/cecab/CeFiles.h"
 #include "tools/cecab/InstallHeader.h"
+#include "tools/cecab/Layout.h"
 
 using namespace cecab;
+namespace fs = std::filesystem;
 using test::put;
 
 namespace {
@@ -113,7 +116,7 @@ TEST(HeaderTest, NoteExamplesDecodeAsTheNoteSays)
     EXPECT_EQ(allProblems(problems), "");
     ASSERT_EQ(h.dirs.size(), 1u);
     EXPECT_EQ(h.dirs[0], (HeaderDir{1, {1, 2, 3, 4}}));
-    EXPECT_EQ(joinParts(h, h.dirs[0].parts), "foo\\bar\\baz\\quux");
+    EXPECT_EQ(HeaderIndex(h).join(h.dirs[0].parts), "foo\\bar\\baz\\quux");
 
     decode(handHeader({words, dirAsPrinted, "", "", "", ""}, {4, 1, 0, 0, 0, 0}), &problems);
     EXPECT_NE(
@@ -143,7 +146,7 @@ TEST(HeaderTest, EverySectionSurvivesARoundTrip)
     InstallHeader back = decode(bytes, &problems);
     EXPECT_EQ(allProblems(problems), "");
     EXPECT_TRUE(back == h);
-    EXPECT_EQ(joinParts(back, back.dirs[0].parts), "%CE1%\\Game Pack");
+    EXPECT_EQ(HeaderIndex(back).join(back.dirs[0].parts), "%CE1%\\Game Pack");
     EXPECT_EQ(splitStrings(back.regValues[2].data), (std::vector<std::string>{"a", "b"}));
 }
 
@@ -170,6 +173,7 @@ TEST(HeaderTest, DamagedHeadersGiveProblems)
         {set(52, 3, 2), "FILES entry 3: starts where the next part of the header begins"},
         {set(48, 4, 2), "refers to string 5, which STRINGS lacks"},
         {byte(strings + 4 + 5, 'x'), "STRINGS entry 1: string without a terminator"},
+        {byte(strings + 4 + 3, '\0'), "STRINGS entry 1: a NUL inside the string cuts it short"},
         {set(86, 0xFFF0, 2), "APPNAME: bytes 100..65620 lie outside"},
         {set(files + 2, 9, 2), "refers to directory 9, which DIRS lacks"},
         {set(files, 999, 2), "a file number outside 1..998"},
@@ -188,5 +192,121 @@ TEST(HeaderTest, DamagedHeadersGiveProblems)
         decode(bytes, &problems);
         EXPECT_NE(allProblems(problems).find(expected), std::string::npos) << expected << ":\n"
                                                                            << allProblems(problems);
+    }
+}
+
+TEST(HeaderTest, WizardFormsDecodeAndUntrustedOnesStillFail)
+{
+    auto words = [](std::initializer_list<uint16_t> values) {
+        std::string s;
+        for (uint16_t v : values)
+            put(&s, s.size(), v, 2);
+        return s;
+    };
+    // Newer Wizards pad strings with NULs to a multiple of 4, write ids in any
+    // order and a link's path without its 0.
+    auto strings = [&](const std::string& padded) {
+        return words({2, uint16_t(padded.size())}) + padded + words({1, 8}) +
+               std::string("%CE1%\0\0\0", 8);
+    };
+    const std::string dirs = words({2, 4, 2, 0, 1, 4, 1, 0});
+    const std::string link = words({1, 0, 11, 1, 0, 2, 2});
+    std::vector<HeaderProblem> problems;
+    InstallHeader h = decode(
+        handHeader({strings(std::string("ab\0\0", 4)), dirs, "", "", "", link}, {2, 2, 0, 0, 0, 1}),
+        &problems);
+    EXPECT_EQ(allProblems(problems), "");
+    Layout l = layoutOf(h, {});
+    EXPECT_EQ(l.installPath + " " + std::to_string(l.installDirId) + " " + l.dirs[0].path + " " +
+                  l.links[0].name,
+              "\\Program Files 1 \\ab ab");
+
+    const std::pair<std::string, const char*> refused[] = {
+        {std::string("ab\0\0\0", 5), "STRINGS entry 1: a NUL inside the string cuts it short"},
+        {std::string("ab\0\0\0\0\0\0", 8), "STRINGS entry 1: a NUL inside the string cuts it"},
+    };
+    for (const auto& [padded, expected] : refused) {
+        problems.clear();
+        decode(handHeader({strings(padded), dirs, "", "", "", link}, {2, 2, 0, 0, 0, 1}),
+               &problems);
+        EXPECT_NE(allProblems(problems).find(expected), std::string::npos) << allProblems(problems);
+    }
+}
+
+TEST(HeaderTest, LayoutsEncodeInTheWizardsForm)
+{
+    Layout l;
+    l.installDir = "%CE1%\\Field Maps";
+    l.dirs = {{1, "%InstallDir%", "", false}, {2, "%InstallDir%\\data", "", false}};
+    l.files = {{1, 1, 1, kFileNoSkip, "Vorlund.exe", ""}, {2, 2, 2, 0, "a.cab", ""}};
+    l.values = {{kHkcu, "Software\\TqVorlund", "Default", kRegString, true,
+                 std::string("%InstallDir%") + '\0'}};
+    std::string bytes, error;
+    ASSERT_TRUE(encodeLayout(l, &bytes, &error)) << error;
+    std::vector<HeaderProblem> problems;
+    InstallHeader h = decode(bytes, &problems);
+    ASSERT_EQ(allProblems(problems), "");
+    // String 1 whole, the install directory [1], a key one string per part.
+    EXPECT_EQ(h.strings[0], (HeaderString{1, "%CE1%\\Field Maps"}));
+    EXPECT_EQ(h.dirs[0], (HeaderDir{1, {1}}));
+    EXPECT_EQ(HeaderIndex(h).join(h.dirs[1].parts) + "|" + HeaderIndex(h).join(h.hives[0].parts),
+              "%CE1%\\Field Maps\\data|Software\\TqVorlund");
+    EXPECT_EQ(h.hives[0].parts.size(), 2u);
+    Layout back = layoutOf(h, {});
+    EXPECT_EQ(back.files[1].path + "|" + back.values[0].key,
+              "\\Program Files\\Field Maps\\data\\a.cab|Software\\TqVorlund");
+}
+
+// 65,535 strings and directories: legal, and indexed once (bench/ times it).
+TEST(HeaderTest, TheLargestLegalHeaderDecodes)
+{
+    InstallHeader h;
+    for (uint32_t id = 1; id <= 0xFFFF; ++id) {
+        h.strings.push_back({static_cast<uint16_t>(id), "s"});
+        h.dirs.push_back({static_cast<uint16_t>(id), {static_cast<uint16_t>(id)}});
+    }
+    std::vector<HeaderProblem> problems;
+    InstallHeader back = decode(encoded(h), &problems);
+    EXPECT_EQ(allProblems(problems), "");
+    EXPECT_EQ(layoutOf(back, {}).dirs.back().path, "\\s");
+}
+
+// What inspect says of four CABs the Wizard built: the install directory and
+// its entry, where files land, the registry values.
+TEST(HeaderTest, RealWizardCabsInspect)
+{
+    const fs::path cabs = fs::path(VORLUND_SOURCE_DIR) / "../shared/realcabs";
+    if (!fs::is_directory(cabs))
+        GTEST_SKIP()
+            << "no ../shared/realcabs beside the repository: the Wizard's CABs are not here";
+    const std::pair<const char*, const char*> rows[] = {
+        {"nsbasic-app-wm", "\\Program Files (1) 4 files: \\Program Files\\nsbasic\\basic.exe, "
+                           "\\Windows\\nscepicturebox.ocx; 29 values: \"\\Program Files\\nsbasic\\"
+                           "basic.exe\" \"%1\""},
+        {"nsbasic-showcase", "\\Program Files (1) 11 files: \\Program Files\\NSBasic\\NS Basic "
+                             "Showcase.nsb, \\Program Files\\NSBasic\\basic.exe; 4 values: "
+                             "\"\\Program Files\\NSBasic\\basic.exe\" \"%1\""},
+        {"sat", "\\Program Files\\SAT-UnpostedJobTrans (3) 18 files: \\Program Files\\"
+                "SAT-UnpostedJobTrans\\System.Data.SqlServerCe.dll, \\Program Files\\"
+                "SAT-UnpostedJobTrans\\Microsoft.WindowsCE.Forms.dll; 1 values: 1.0"},
+        {"ushahidi",
+         "\\Program Files\\Ushahidi (3) 12 files: \\Program Files\\Ushahidi\\"
+         "Ushahidi.Common.dll, \\Program Files\\Ushahidi\\Ushahidi.Map.dll; 0 values: "},
+    };
+    for (const auto& [name, expected] : rows) {
+        int status = 0;
+        nlohmann::json r = test::report("inspect " + test::quoted(cabs / name) + ".cab", &status);
+        const nlohmann::json& p = r["package"];
+        std::string seen =
+            p["installDir"]["path"].get<std::string>() + " (" +
+            p["installDir"]["directory"].dump() + ") " + std::to_string(p["files"].size()) +
+            " files: " + p["files"][0]["path"].get<std::string>() + ", " +
+            p["files"][1]["path"].get<std::string>() + "; " + std::to_string(p["registry"].size()) +
+            " values: " +
+            (p["registry"].empty() ? "" : p["registry"].back()["resolved"].get<std::string>());
+        EXPECT_EQ(seen, expected) << name;
+        // None of them is a Vorlund main package: no setup library.
+        EXPECT_EQ(test::codes(r), "no-setup-dll@VorlundSetup.dll") << name;
+        EXPECT_EQ(status, 1);
     }
 }

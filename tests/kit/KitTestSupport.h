@@ -1,5 +1,6 @@
-// Shared by the kit's tests: temporary directories, small PE files, sample
-// bundles and main CABs, and vorlund-kit run for its output and status.
+// Shared by the kit's tests: temporary directories, small PE files, CE CABs
+// and main CABs built through the library, and vorlund-kit run for its
+// output, status and finding codes.
 #pragma once
 
 #include <sys/wait.h>
@@ -13,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/cecab/Cabinet.h"
-#include "tools/cecab/MainPackage.h"
+#include "tools/cecab/Layout.h"
 
 namespace test {
 
@@ -83,13 +86,66 @@ inline std::string makePe(uint16_t machine, bool dll, uint16_t subsystem,
     return pe.replace(0x138, 6, ".edata") + data;
 }
 
-inline std::string armLauncher()
+inline const std::string kArmLauncher = makePe(0x01C2, false, 9);
+inline const std::string kArmSetupLibrary = makePe(0x01C2, true, 9, kHooks);
+
+using LayoutChange = std::function<void(cecab::Layout*)>;
+using MemberChange = std::function<void(std::vector<cecab::Member>*)>;
+
+// A CE CAB of `files` (name, bytes) installed into %CE1%\<app>, in the
+// Wizard's layout, its layout and members changed as asked. Members are
+// named as the format note has them, each file's number its place from 1;
+// `setup` adds a setup library (.999).
+inline std::string ceCab(const std::vector<std::pair<std::string, std::string>>& files,
+                         const std::string& app = "App", const LayoutChange& layout = {},
+                         const MemberChange& members = {}, const std::string& setup = "")
 {
-    return makePe(0x01C2, false, 9);
+    cecab::Layout l;
+    l.processor = 2577;
+    l.min = {5, 0, 0};
+    l.appName = app;
+    l.provider = "Vendor";
+    l.installDir = "%CE1%\\" + app;
+    l.dirs = {{1, "%InstallDir%", "", false}};
+    for (size_t i = 0; i < files.size(); ++i) {
+        uint16_t n = static_cast<uint16_t>(i + 1);
+        l.files.push_back({n, 1, n, 0x40000002, files[i].first, ""});
+    }
+    if (layout)
+        layout(&l);
+    std::string header, error, cabinet;
+    cecab::encodeLayout(l, &header, &error);
+    std::vector<cecab::Member> m = {{cecab::memberName(app, 0), header, ""}};
+    if (!setup.empty())
+        m.push_back({cecab::memberName("Setup.dll", 999), setup, ""});
+    for (size_t i = files.size(); i-- > 0;)
+        m.push_back(
+            {cecab::memberName(files[i].first, static_cast<int>(i + 1)), files[i].second, ""});
+    if (members)
+        members(&m);
+    cecab::writeCabinet(m, 0, &cabinet, &error);
+    return cabinet;
 }
-inline std::string armSetupLibrary()
+
+// A main CAB: the launcher, a list of two CABs and the two (real CE CABs),
+// the hook's value, the setup library.
+inline std::string mainCab(const LayoutChange& layout = {}, const MemberChange& members = {},
+                           const std::string& setup = kArmSetupLibrary)
 {
-    return makePe(0x01C2, true, 9, kHooks);
+    std::string maps = ceCab({{"maps.txt", "m"}}, "Maps"),
+                help = ceCab({{"help.txt", "h"}}, "Help");
+    auto hook = [&](cecab::Layout* l) {
+        l->installDir = "%CE1%\\Vorlund";
+        l->values = {{cecab::kHkcu, "Software\\TqVorlund", "Default", cecab::kRegString, true,
+                      std::string("%InstallDir%") + '\0'}};
+        if (layout)
+            layout(l);
+    };
+    return ceCab({{"Vorlund.exe", kArmLauncher},
+                  {"Vorlund.ini", "maps.cab\r\nhelp.cab\r\n"},
+                  {"maps.cab", maps},
+                  {"help.cab", help}},
+                 "Vorlund", hook, members, setup);
 }
 
 // The repository's sample bundle with ARM programs beside it.
@@ -97,42 +153,9 @@ inline fs::path sampleBundle(const TempDir& dir)
 {
     fs::path bundle = dir / "bundle";
     fs::copy(fs::path(VORLUND_SOURCE_DIR) / "examples/bundle", bundle, fs::copy_options::recursive);
-    writeFile(bundle / "Vorlund.exe", armLauncher());
-    writeFile(bundle / "VorlundSetup.dll", armSetupLibrary());
+    writeFile(bundle / "Vorlund.exe", kArmLauncher);
+    writeFile(bundle / "VorlundSetup.dll", kArmSetupLibrary);
     return bundle;
-}
-
-// A main CAB of the launcher, a list and two CABs, built through the
-// library, its package and header changed as asked; `setup` false leaves
-// out the setup library.
-inline std::string mainCab(const std::function<void(cecab::MainPackage*)>& package = {},
-                           const std::function<void(cecab::InstallHeader*)>& header = {},
-                           bool setup = true)
-{
-    cecab::MainPackage p{"Vorlund",
-                         "Brannoch Software",
-                         cecab::kProcessorArm,
-                         {},
-                         {},
-                         "%CE1%\\Vorlund",
-                         {cecab::kSetupDllName, armSetupLibrary(), ""},
-                         {{cecab::kLauncherName, armLauncher(), ""},
-                          {cecab::kListName, "maps.cab\r\nhelp.cab\r\n", ""},
-                          {"maps.cab", "MSCF maps", ""},
-                          {"help.cab", "MSCF help", ""}}};
-    if (package)
-        package(&p);
-    cecab::InstallHeader h;
-    std::vector<cecab::Member> members;
-    std::string error, cabinet;
-    cecab::buildFileSet(p, &h, &members, &error);
-    if (header)
-        header(&h);
-    cecab::encodeHeader(h, &members.front().data, &error);
-    if (!setup)
-        members.erase(members.begin() + 1);
-    cecab::writeCabinet(members, 0, &cabinet, &error);
-    return cabinet;
 }
 
 struct Outcome {
@@ -160,9 +183,36 @@ inline std::string quoted(const fs::path& path)
     return "'" + path.string() + "'";
 }
 
-inline Outcome kit(const std::string& arguments, const char* errors = " 2>&1")
+inline Outcome runKit(const std::string& arguments, const char* errors = " 2>&1")
 {
     return run(std::string(VORLUND_KIT) + " " + arguments, errors);
+}
+
+// "missing@3 unlisted@extra.cab | stand-in@Vorlund.exe": a report's warnings,
+// then its notes, each with its line (or run of lines) or entry.
+inline std::string codes(const nlohmann::json& report)
+{
+    std::string text;
+    for (const char* kind : {"warnings", "notes"}) {
+        if (kind[0] == 'n' && !report[kind].empty())
+            text += "| ";
+        for (const auto& f : report[kind]) {
+            std::string where = f["where"];
+            if (where.rfind("Vorlund.ini:", 0) == 0)
+                where = where.substr(12);
+            text += f["code"].get<std::string>() + "@" + where + " ";
+        }
+    }
+    return text.empty() ? text : text.substr(0, text.size() - 1);
+}
+
+// The JSON report of a command; a report that is no JSON fails the test.
+inline nlohmann::json report(const std::string& arguments, int* status = nullptr)
+{
+    Outcome r = runKit(arguments + " --json", " 2>/dev/null");
+    if (status)
+        *status = r.status;
+    return nlohmann::json::parse(r.out);
 }
 
 }  // namespace test

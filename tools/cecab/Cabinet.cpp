@@ -1,9 +1,10 @@
 // Cabinet writing with libgcab into a memory stream, and reading with
-// libmspack through an mspack_system whose only files are the cabinet in
-// memory and one bounded output buffer.
+// libmspack through an mspack_system over this machine's files, with one
+// bounded buffer for the members read into memory.
 #include "tools/cecab/Cabinet.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -79,77 +80,86 @@ bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::str
 
 namespace {
 
-const char kCabinetFile[] = "cabinet";
-const char kOutputFile[] = "member";
+// The name under which the one output buffer is opened.
+const char kMemoryOutput[] = "\x01memory";
 
-struct MemorySystem {
+// An mspack_system over the files of this machine, plus one bounded buffer.
+struct FileSystem {
     mspack_system base;  // first, so that the library's pointer is ours
-    const std::string* cabinet;
-    std::string* output;
-    uint64_t limit;
+    std::string* output = nullptr;
+    uint64_t limit = 0;
 };
 
-struct MemoryFile {
-    const std::string* in;  // null for the output
-    std::string* out;
-    uint64_t limit;
-    uint64_t position;
+struct OpenFile {
+    FILE* file = nullptr;        // a file of this machine
+    std::string* out = nullptr;  // or the output buffer
+    uint64_t limit = 0;
 };
 
 mspack_file* openFile(mspack_system* self, const char* name, int mode)
 {
-    auto* s = reinterpret_cast<MemorySystem*>(self);
-    if (mode == MSPACK_SYS_OPEN_READ && std::strcmp(name, kCabinetFile) == 0)
-        return reinterpret_cast<mspack_file*>(new MemoryFile{s->cabinet, nullptr, 0, 0});
-    if (mode == MSPACK_SYS_OPEN_WRITE && std::strcmp(name, kOutputFile) == 0 && s->output) {
+    auto* s = reinterpret_cast<FileSystem*>(self);
+    if (std::strcmp(name, kMemoryOutput) == 0) {
+        if (mode != MSPACK_SYS_OPEN_WRITE || !s->output)
+            return nullptr;
         s->output->clear();
-        return reinterpret_cast<mspack_file*>(new MemoryFile{nullptr, s->output, s->limit, 0});
+        return reinterpret_cast<mspack_file*>(new OpenFile{nullptr, s->output, s->limit});
     }
-    return nullptr;
+    const char* modes[] = {"rb", "wb", "r+b", "ab"};
+    if (mode < MSPACK_SYS_OPEN_READ || mode > MSPACK_SYS_OPEN_APPEND)
+        return nullptr;
+    FILE* file = std::fopen(name, modes[mode]);
+    return file ? reinterpret_cast<mspack_file*>(new OpenFile{file, nullptr, 0}) : nullptr;
 }
 
-void closeFile(mspack_file* file)
+void closeFile(mspack_file* handle)
 {
-    delete reinterpret_cast<MemoryFile*>(file);
+    auto* f = reinterpret_cast<OpenFile*>(handle);
+    if (f->file)
+        std::fclose(f->file);
+    delete f;
 }
 
-int readFile(mspack_file* file, void* buffer, int bytes)
+int readFile(mspack_file* handle, void* buffer, int bytes)
 {
-    auto* f = reinterpret_cast<MemoryFile*>(file);
-    if (!f->in || bytes < 0)
+    auto* f = reinterpret_cast<OpenFile*>(handle);
+    if (!f->file || bytes < 0)
         return -1;
-    uint64_t n = std::min<uint64_t>(bytes, f->in->size() - f->position);
-    std::memcpy(buffer, f->in->data() + f->position, n);
-    f->position += n;
-    return static_cast<int>(n);
+    size_t n = std::fread(buffer, 1, static_cast<size_t>(bytes), f->file);
+    return n == 0 && std::ferror(f->file) ? -1 : static_cast<int>(n);
 }
 
-int writeFile(mspack_file* file, void* buffer, int bytes)
+int writeFile(mspack_file* handle, void* buffer, int bytes)
 {
-    auto* f = reinterpret_cast<MemoryFile*>(file);
-    if (!f->out || bytes < 0 || f->out->size() + uint64_t(bytes) > f->limit)
+    auto* f = reinterpret_cast<OpenFile*>(handle);
+    if (bytes < 0)
+        return -1;
+    if (f->file)
+        return std::fwrite(buffer, 1, static_cast<size_t>(bytes), f->file) ==
+                       static_cast<size_t>(bytes)
+                   ? bytes
+                   : -1;
+    if (f->out->size() + uint64_t(bytes) > f->limit)
         return -1;
     f->out->append(static_cast<const char*>(buffer), bytes);
     return bytes;
 }
 
-int seekFile(mspack_file* file, off_t offset, int mode)
+int seekFile(mspack_file* handle, off_t offset, int mode)
 {
-    auto* f = reinterpret_cast<MemoryFile*>(file);
-    int64_t size = f->in ? f->in->size() : f->out->size();
-    int64_t base = mode == MSPACK_SYS_SEEK_START ? 0
-                   : mode == MSPACK_SYS_SEEK_CUR ? f->position
-                                                 : size;
-    int64_t target = base + offset;
-    if (target < 0 || target > size)
+    auto* f = reinterpret_cast<OpenFile*>(handle);
+    if (!f->file)
         return -1;
-    f->position = target;
-    return 0;
+    int whence = mode == MSPACK_SYS_SEEK_START ? SEEK_SET
+                 : mode == MSPACK_SYS_SEEK_CUR ? SEEK_CUR
+                                               : SEEK_END;
+    return fseeko(f->file, offset, whence) == 0 ? 0 : -1;
 }
 
-off_t tellFile(mspack_file* file)
+off_t tellFile(mspack_file* handle)
 {
-    return static_cast<off_t>(reinterpret_cast<MemoryFile*>(file)->position);
+    auto* f = reinterpret_cast<OpenFile*>(handle);
+    return f->file ? ftello(f->file) : static_cast<off_t>(f->out->size());
 }
 
 void quiet(mspack_file*, const char*, ...) {}
@@ -167,6 +177,8 @@ void copyBytes(void* from, void* to, size_t bytes)
 const char* mspackError(int code)
 {
     switch (code) {
+    case MSPACK_ERR_OPEN:
+        return "cannot be opened";
     case MSPACK_ERR_SIGNATURE:
         return "not a cabinet (no MSCF signature)";
     case MSPACK_ERR_DATAFORMAT:
@@ -177,7 +189,7 @@ const char* mspackError(int code)
     case MSPACK_ERR_SEEK:
         return "the cabinet ends early";
     case MSPACK_ERR_WRITE:
-        return "a member is larger than allowed";
+        return "larger than allowed, or it cannot be written";
     case MSPACK_ERR_DECRUNCH:
         return "the member's data cannot be unpacked";
     case MSPACK_ERR_NOMEMORY:
@@ -188,8 +200,32 @@ const char* mspackError(int code)
 
 }  // namespace
 
-bool readCabinet(const std::string& bytes, const std::function<bool(const std::string&)>& want,
-                 uint64_t maxMemberBytes, std::vector<CabinetEntry>* entries, std::string* error)
+struct CabinetReader::Library {
+    FileSystem system;
+    mscab_decompressor* cabd = nullptr;
+    mscabd_cabinet* cabinet = nullptr;
+
+    ~Library()
+    {
+        if (cabd && cabinet)
+            cabd->close(cabd, cabinet);
+        if (cabd)
+            mspack_destroy_cab_decompressor(cabd);
+    }
+    mscabd_file* member(const std::string& name) const
+    {
+        for (mscabd_file* f = cabinet ? cabinet->files : nullptr; f; f = f->next) {
+            if (name == f->filename)
+                return f;
+        }
+        return nullptr;
+    }
+};
+
+CabinetReader::CabinetReader() = default;
+CabinetReader::~CabinetReader() = default;
+
+bool CabinetReader::open(const std::string& path, std::string* error)
 {
     int selftest = MSPACK_ERR_OK;
     MSPACK_SYS_SELFTEST(selftest);
@@ -197,45 +233,73 @@ bool readCabinet(const std::string& bytes, const std::function<bool(const std::s
         *error = "libmspack does not match this build";
         return false;
     }
-    std::string output;
-    MemorySystem system{{openFile, closeFile, readFile, writeFile, seekFile, tellFile, quiet,
-                         allocate, std::free, copyBytes, nullptr},
-                        &bytes,
-                        &output,
-                        maxMemberBytes};
-    std::unique_ptr<mscab_decompressor, void (*)(mscab_decompressor*)> cabd(
-        mspack_create_cab_decompressor(&system.base), mspack_destroy_cab_decompressor);
-    if (!cabd) {
+    // A file shorter than a cabinet's header is refused by its first bytes,
+    // as a longer one is: no cabinet.
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        *error = mspackError(MSPACK_ERR_OPEN);
+        return false;
+    }
+    char signature[4] = {};
+    size_t got = std::fread(signature, 1, sizeof signature, file);
+    bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (!failed && (got < sizeof signature || std::memcmp(signature, "MSCF", 4) != 0)) {
+        *error = mspackError(MSPACK_ERR_SIGNATURE);
+        return false;
+    }
+    library_ = std::make_unique<Library>();
+    library_->system.base = {openFile, closeFile, readFile,  writeFile, seekFile, tellFile,
+                             quiet,    allocate,  std::free, copyBytes, nullptr};
+    library_->cabd = mspack_create_cab_decompressor(&library_->system.base);
+    if (!library_->cabd) {
         *error = "libmspack cannot start";
         return false;
     }
-    mscabd_cabinet* cabinet = cabd->open(cabd.get(), kCabinetFile);
-    if (!cabinet) {
-        *error = mspackError(cabd->last_error(cabd.get()));
+    library_->cabinet = library_->cabd->open(library_->cabd, path.c_str());
+    if (!library_->cabinet) {
+        *error = mspackError(library_->cabd->last_error(library_->cabd));
         return false;
     }
-    bool ok = true;
-    for (mscabd_file* f = cabinet->files; f && ok; f = f->next) {
-        CabinetEntry e;
-        e.name = f->filename;
-        e.size = f->length;
-        if (want(e.name)) {
-            if (e.size > maxMemberBytes) {
-                *error = e.name + ": " + std::to_string(e.size) + " bytes, more than the " +
-                         std::to_string(maxMemberBytes) + " read here";
-                ok = false;
-            } else if (cabd->extract(cabd.get(), f, kOutputFile) != MSPACK_ERR_OK) {
-                *error = e.name + ": " + mspackError(cabd->last_error(cabd.get()));
-                ok = false;
-            } else {
-                e.data = output;
-                e.extracted = true;
-            }
-        }
-        entries->push_back(std::move(e));
+    entries_.clear();
+    for (mscabd_file* f = library_->cabinet->files; f; f = f->next)
+        entries_.push_back({f->filename, f->length});
+    return true;
+}
+
+bool CabinetReader::extract(const std::string& name, uint64_t limit, std::string* data,
+                            std::string* error)
+{
+    mscabd_file* f = library_ ? library_->member(name) : nullptr;
+    if (!f) {
+        *error = name + ": no such member";
+        return false;
     }
-    cabd->close(cabd.get(), cabinet);
-    return ok;
+    if (f->length > limit) {
+        *error = name + ": " + std::to_string(f->length) + " bytes, more than the " +
+                 std::to_string(limit) + " read here";
+        return false;
+    }
+    library_->system.output = data;
+    library_->system.limit = limit;
+    int result = library_->cabd->extract(library_->cabd, f, kMemoryOutput);
+    library_->system.output = nullptr;
+    if (result != MSPACK_ERR_OK) {
+        *error = name + ": " + mspackError(library_->cabd->last_error(library_->cabd));
+        return false;
+    }
+    return true;
+}
+
+bool CabinetReader::extractTo(const std::string& name, const std::string& path, std::string* error)
+{
+    mscabd_file* f = library_ ? library_->member(name) : nullptr;
+    if (!f || library_->cabd->extract(library_->cabd, f, path.c_str()) != MSPACK_ERR_OK) {
+        *error = name + ": " +
+                 (f ? mspackError(library_->cabd->last_error(library_->cabd)) : "no such member");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace cecab

@@ -1,9 +1,10 @@
 // Cabinet files: written through libgcab (no compression, as CE packages
-// usually are), read through libmspack from memory with size limits.
+// usually are), read through libmspack from a file of this machine, each
+// member only when asked for and up to a limit.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,28 @@ bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::str
 struct CabinetEntry {
     std::string name;
     uint64_t size = 0;
-    bool extracted = false;
-    std::string data;  // when extracted
 };
 
-// Lists every member of the cabinet `bytes` and extracts those that `want`
-// selects, none larger than `maxMemberBytes`. False with a reason when the
-// cabinet cannot be read or a selected member is too large or damaged.
-bool readCabinet(const std::string& bytes, const std::function<bool(const std::string&)>& want,
-                 uint64_t maxMemberBytes, std::vector<CabinetEntry>* entries, std::string* error);
+// A cabinet file opened through libmspack's file interface: opening reads
+// its headers only, so a file that is no cabinet is refused at once.
+class CabinetReader {
+public:
+    CabinetReader();
+    ~CabinetReader();
+    // False with a reason when `path` cannot be read or is no cabinet.
+    bool open(const std::string& path, std::string* error);
+    // Every member, in cabinet order.
+    const std::vector<CabinetEntry>& entries() const { return entries_; }
+    // The bytes of the member `name`; false with a reason when it is larger
+    // than `limit`, damaged or not there.
+    bool extract(const std::string& name, uint64_t limit, std::string* data, std::string* error);
+    // The member `name` into the file `path` of this machine.
+    bool extractTo(const std::string& name, const std::string& path, std::string* error);
+
+private:
+    struct Library;
+    std::unique_ptr<Library> library_;
+    std::vector<CabinetEntry> entries_;
+};
 
 }  // namespace cecab

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <map>
+
+#include "tools/hosttext/HostText.h"
 
 namespace cecab {
 
@@ -34,12 +37,33 @@ const char* const kCeDirectories[17] = {
     "\\Windows\\Favorites",
 };
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+struct Processor {
+    const char* name;
+    Family family;
+};
+const std::map<uint32_t, Processor> kProcessors = {
+    {0, {"no specific architecture", Family::None}},
+    {103, {"SHx SH3", Family::Sh}},
+    {104, {"SHx SH4", Family::Sh}},
+    {386, {"Intel 386", Family::X86}},
+    {486, {"Intel 486", Family::X86}},
+    {586, {"Intel Pentium", Family::X86}},
+    {601, {"PowerPC 601", Family::PowerPc}},
+    {603, {"PowerPC 603", Family::PowerPc}},
+    {604, {"PowerPC 604", Family::PowerPc}},
+    {620, {"PowerPC 620", Family::PowerPc}},
+    {821, {"Motorola 821", Family::PowerPc}},
+    {1824, {"ARM 720", Family::Arm}},
+    {2080, {"ARM 820", Family::Arm}},
+    {2336, {"ARM 920", Family::Arm}},
+    {2577, {"StrongARM", Family::Arm}},
+    {4000, {"MIPS R4000", Family::Mips}},
+    {10003, {"Hitachi SH3", Family::Sh}},
+    {10004, {"Hitachi SH3E", Family::Sh}},
+    {10005, {"Hitachi SH4", Family::Sh}},
+    {21064, {"Alpha 21064", Family::Alpha}},
+    {70001, {"ARM 7TDMI", Family::Arm}},
+};
 
 }  // namespace
 
@@ -75,17 +99,6 @@ int memberNumber(const std::string& name)
     return n;
 }
 
-void sortForCabinet(std::vector<Member>* members)
-{
-    std::stable_sort(members->begin(), members->end(), [](const Member& a, const Member& b) {
-        int x = memberNumber(a.name);
-        int y = memberNumber(b.name);
-        if ((x == kHeaderNumber) != (y == kHeaderNumber))
-            return x == kHeaderNumber;
-        return x > y;
-    });
-}
-
 const char* ceDirectory(int n)
 {
     return n >= 1 && n <= 17 ? kCeDirectories[n - 1] : nullptr;
@@ -103,7 +116,7 @@ std::string expandMacros(const std::string& text, const std::string& installDir,
             break;
         }
         out += text.substr(at, open - at);
-        std::string macro = lower(text.substr(open + 1, close - open - 1));
+        std::string macro = hosttext::folded(text.substr(open + 1, close - open - 1));
         const char* replacement = nullptr;
         std::string expanded;
         if (macro == "installdir") {
@@ -153,7 +166,44 @@ std::string nameProblem(const std::string& name)
 
 bool sameDeviceName(const std::string& a, const std::string& b)
 {
-    return lower(a) == lower(b);
+    return hosttext::folded(a) == hosttext::folded(b);
+}
+
+std::string processorName(uint32_t processor)
+{
+    auto it = kProcessors.find(processor);
+    return it == kProcessors.end() ? "unknown processor" : it->second.name;
+}
+
+Family processorFamily(uint32_t processor)
+{
+    auto it = kProcessors.find(processor);
+    return it == kProcessors.end() ? Family::None : it->second.family;
+}
+
+bool parseVersion(const std::string& text, uint32_t* major, uint32_t* minor)
+{
+    size_t dot = text.find('.');
+    std::string parts[2] = {text.substr(0, dot), dot == text.npos ? "0" : text.substr(dot + 1)};
+    for (const std::string& p : parts) {
+        if (p.empty() || p.size() > 4 || p.find_first_not_of("0123456789") != p.npos)
+            return false;
+    }
+    *major = static_cast<uint32_t>(std::stoul(parts[0]));
+    *minor = static_cast<uint32_t>(std::stoul(parts[1]));
+    return true;
+}
+
+bool parseProcessor(const std::string& text, uint32_t* processor)
+{
+    if (text == "arm" || text == "none") {
+        *processor = text == "arm" ? kProcessorArm : 0;
+        return true;
+    }
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != text.npos)
+        return false;
+    *processor = static_cast<uint32_t>(std::stoul(text));
+    return kProcessors.count(*processor) != 0;
 }
 
 }  // namespace cecab

@@ -1,8 +1,9 @@
 // The file set of a CE CAB: member names of the form "xxxxxxxx.NNN", their
-// order in the cabinet, the %CEn% directories, and which names a device's
-// file systems accept.
+// order in the cabinet, the %CEn% directories, which names a device's file
+// systems accept, and the processor types the installer checks.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,6 @@ struct Member {
 std::string memberName(const std::string& trueName, int number);
 // The number of a member name ".NNN"; -1 when it has none.
 int memberNumber(const std::string& name);
-// .000 first, then the others by descending number, as the installer wants.
-void sortForCabinet(std::vector<Member>* members);
 
 // The standard directory of %CEn% (n in 1..17) as on a handheld PC; null
 // for any other n.
@@ -42,7 +41,21 @@ std::string expandMacros(const std::string& text, const std::string& installDir,
 // in the device's code page, which is not known here.
 std::string nameProblem(const std::string& name);
 
-// Letter case does not count on the device (ASCII names).
+// Letter case does not count on the device (8-bit names, Windows-1252).
 bool sameDeviceName(const std::string& a, const std::string& b);
+
+// The processor type of ARM devices (SYSTEM_INFO.dwProcessorType).
+const uint32_t kProcessorArm = 2577;
+// Processor families, for the devices a package is checked against.
+enum class Family { Arm, X86, Sh, Mips, PowerPc, Alpha, None };
+// Appendix A of the format note: a processor type's name and family;
+// "unknown processor" and None for a number not in the list.
+std::string processorName(uint32_t processor);
+Family processorFamily(uint32_t processor);
+// "arm" (2577), "none" (0) or a number of that list.
+bool parseProcessor(const std::string& text, uint32_t* processor);
+// "5", "5.0", "6.99": the two integers of the dotted text, as the header
+// stores a version.
+bool parseVersion(const std::string& text, uint32_t* major, uint32_t* minor);
 
 }  // namespace cecab

@@ -1,14 +1,13 @@
-// vorlund-kit's shared parts: findings and exit statuses, and the list of
-// subcommands, each of which registers itself from its own file.
+// vorlund-kit's shared parts: exit statuses, input errors, bounded file
+// reading and the list of subcommands, each of which registers itself from
+// its own file.
 #pragma once
 
+#include <cstdint>
 #include <functional>
-#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "tools/cecab/InstallHeader.h"
 
@@ -24,56 +23,39 @@ const int kExitUsage = 2;  // usage error, unreadable input, impossible package
 
 // An input that cannot be read (exit status 2); the message names it.
 struct InputError : std::runtime_error {
+    InputError(const std::string& input, const std::string& message);
+};
+
+// An option that does not fit what it is given with (exit status 2).
+struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-enum class Severity { Warn, Note };
-
-// Something worth saying about a package. A blocking finding makes the
-// package impossible: nothing is written.
-struct Finding {
-    Severity severity = Severity::Warn;
-    std::string code;   // stable: "no-launcher", "x86-build", ...
-    std::string where;  // the file, member or registry value it is about
-    std::string message;
-    bool blocking = false;
-};
-using Findings = std::vector<Finding>;
-
-inline Finding warn(std::string code, std::string where, std::string message)
-{
-    return {Severity::Warn, std::move(code), std::move(where), std::move(message), false};
-}
-inline Finding note(std::string code, std::string where, std::string message)
-{
-    return {Severity::Note, std::move(code), std::move(where), std::move(message), false};
-}
-inline Finding blocker(std::string code, std::string where, std::string message)
-{
-    return {Severity::Warn, std::move(code), std::move(where), std::move(message), true};
-}
-
-// 2 with a blocking finding, 1 with a warning, else 0.
-int exitStatus(const Findings& findings);
-// "Warnings:" and "Notes:" blocks, aligned; nothing when there are none.
-void printFindings(std::ostream& out, const Findings& findings);
-nlohmann::json toJson(const Findings& findings);
-
 // A subcommand: `setup` adds its options to its CLI11 app and returns what
-// runs it (an exit status). Register from a namespace-scope initialiser:
+// runs it (an exit status); `input` names what it reads, for the message of
+// a failure nobody foresaw. Register from a namespace-scope initialiser:
 //   const bool registered = kit::registerCommand({"name", "summary", setup});
+struct Runner {
+    std::function<int()> run;
+    std::function<std::string()> input;
+};
 struct Command {
     std::string name;
     std::string summary;
-    std::function<std::function<int()>(CLI::App&)> setup;
+    std::function<Runner(CLI::App&)> setup;
 };
 bool registerCommand(Command command);
 const std::vector<Command>& commands();
 
+// Whether standard output takes colour: a terminal, and NO_COLOR unset.
+bool colourWanted();
+
 // "5.0 and later", "5.0 to 6.0", "any": the CE versions a header allows.
 std::string versionRange(const cecab::CeVersion& min, const cecab::CeVersion& max);
 
-// Reads a whole file of at most `limit` bytes; InputError otherwise.
+// Reads a whole regular file of at most `limit` bytes; InputError otherwise.
 std::string readFile(const std::string& path, uint64_t limit);
+// InputError unless `path` is a regular file; `what` says what it should be.
+void requireFile(const std::string& path, const std::string& what);
 
 }  // namespace kit

@@ -2,15 +2,16 @@
 // the platform's CAB Wizard, after a lint that can refuse to write.
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <memory>
 
 #include <CLI/CLI.hpp>
 
 #include "tools/cecab/Cabinet.h"
-#include "tools/kit/Bundle.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Inf.h"
 #include "tools/kit/Kit.h"
+#include "tools/kit/MainPackage.h"
+#include "tools/kit/Report.h"
 
 namespace fs = std::filesystem;
 
@@ -28,6 +29,7 @@ struct PackOptions {
     std::string installDir;
     std::string output;
     std::string inf;
+    std::string device = kDefaultDevice;
     bool json = false;
 };
 
@@ -39,8 +41,8 @@ void checkName(const std::string& option, const std::string& name)
         throw CLI::ValidationError(option, "must not be empty");
     for (char c : name) {
         if (c < 0x20 || c > 0x7E || std::string("\\/:*?\"<>|&").find(c) != std::string::npos)
-            throw CLI::ValidationError(option,
-                                       "printable ASCII without \\/:*?\"<>|& please: " + name);
+            throw CLI::ValidationError(option, "printable ASCII without \\/:*?\"<>|& please: " +
+                                                   hosttext::printable(name));
     }
 }
 
@@ -48,19 +50,9 @@ void checkName(const std::string& option, const std::string& name)
 cecab::CeVersion parseVersion(const std::string& option, const std::string& text)
 {
     cecab::CeVersion v;
-    if (text.empty())
-        return v;
-    size_t dot = text.find('.');
-    std::string major = text.substr(0, dot);
-    std::string minor = dot == std::string::npos ? "0" : text.substr(dot + 1);
-    auto number = [](const std::string& s) {
-        return !s.empty() && s.size() <= 4 &&
-               s.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (!number(major) || !number(minor))
-        throw CLI::ValidationError(option, "a CE version as MAJOR.MINOR, e.g. 5.0: " + text);
-    v.major = std::stoul(major);
-    v.minor = std::stoul(minor);
+    if (!text.empty() && !cecab::parseVersion(text, &v.major, &v.minor))
+        throw CLI::ValidationError(option, "a CE version as MAJOR.MINOR, e.g. 5.0: " +
+                                               hosttext::printable(text));
     return v;
 }
 
@@ -79,19 +71,22 @@ PackageSettings settingsFrom(const PackOptions& o)
         throw CLI::ValidationError("--processor", "arm, none or a processor type number of the CE "
                                                   "format note's list: " +
                                                       o.processor);
-    s.installDir = o.installDir.empty() ? cecab::defaultInstallDir(o.appName) : o.installDir;
-    std::vector<std::string> parts;
-    if (!cecab::splitInstallDir(s.installDir, &parts))
+    s.installDir = o.installDir.empty() ? defaultInstallDir(o.appName) : o.installDir;
+    std::string problem = installDirProblem(s.installDir);
+    if (!problem.empty())
         throw CLI::ValidationError("--install-dir",
-                                   "%CEn%\\NAME[\\...] with n from 1 to 17: " + s.installDir);
+                                   hosttext::printable(s.installDir) + ": " + problem);
     return s;
 }
 
 void writeBytes(const std::string& path, const std::string& bytes)
 {
+    std::error_code ec;
+    if (fs::path(path).has_parent_path())
+        fs::create_directories(fs::path(path).parent_path(), ec);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out.write(bytes.data(), bytes.size()) || !out.flush())
-        throw InputError("cannot write " + path);
+        throw InputError(path, "cannot be written");
 }
 
 // Where the CAB Wizard finds the bundle: relative to the .inf when it can be.
@@ -106,6 +101,24 @@ std::string sourceDirFor(const std::string& bundle, const std::string& inf)
     return path;
 }
 
+// The cabinet's members in the plan's order: the header, then the files.
+void writePackage(const PackPlan& plan, const PackOptions& o)
+{
+    std::string header, error, cabinet;
+    std::vector<cecab::Member> members;
+    if (!cecab::encodeLayout(plan.layout, &header, &error))
+        throw InputError(o.bundle, "cannot be packed: " + error);
+    for (const cecab::LayoutMember& m : plan.layout.members) {
+        auto file = plan.files.find(m.number);
+        members.push_back({m.name, file == plan.files.end() ? header : "",
+                           file == plan.files.end() ? "" : file->second});
+    }
+    if (!cecab::writeCabinet(members, plan.newest, &cabinet, &error))
+        throw InputError(o.bundle, "cannot be packed: " + error);
+    writeBytes(o.output, cabinet);
+    writeBytes(o.inf, infText(plan.layout, sourceDirFor(o.bundle, o.inf)));
+}
+
 int runPack(PackOptions o)
 {
     PackageSettings settings = settingsFrom(o);
@@ -113,73 +126,23 @@ int runPack(PackOptions o)
         o.output = o.appName + ".cab";
     if (o.inf.empty())
         o.inf = fs::path(o.output).replace_extension(".inf").string();
-    BundleDir bundle = readBundleDir(o.bundle);
-    PackPlan plan = planPackage(bundle, settings);
-    int status = exitStatus(plan.findings);
-
-    cecab::InstallHeader header;
-    std::vector<cecab::Member> members;
-    bool written = false;
-    if (status != kExitUsage) {
-        std::string error;
-        std::string cabinet;
-        if (!cecab::buildFileSet(plan.package, &header, &members, &error) ||
-            !cecab::writeCabinet(members, plan.newest, &cabinet, &error))
-            throw InputError("cannot pack " + o.bundle + ": " + error);
-        writeBytes(o.output, cabinet);
-        writeBytes(o.inf, infText(plan.package, sourceDirFor(o.bundle, o.inf)));
-        written = true;
+    Report report;
+    report.kind = ReportKind::Pack;
+    report.input = o.bundle;
+    report.output = o.output;
+    report.inf = o.inf;
+    report.options.device = deviceTarget(o.device);
+    PackPlan plan = planPackage(readBundleDir(o.bundle, {o.output, o.inf}), settings);
+    Package package(o.bundle, plan.layout, plan.files);
+    Analysis analysis = analysePackage(package, report.options, plan.findings);
+    report.package = &package;
+    report.analysis = &analysis;
+    report.exitStatus = exitStatus(analysis.result.findings, true);
+    if (report.exitStatus != kExitUsage) {
+        writePackage(plan, o);
+        report.written = true;
     }
-
-    const cecab::MainPackage& p = plan.package;
-    std::string directory = resolveInstallDir(p.installDir);
-    nlohmann::json rows = nlohmann::json::array();
-    for (const cecab::Member& m : members) {
-        int number = cecab::memberNumber(m.name);
-        std::error_code ec;
-        uint64_t bytes = m.source.empty() ? m.data.size() : fs::file_size(m.source, ec);
-        std::string as = number == cecab::kHeaderNumber ? "(install header)"
-                         : number == cecab::kSetupDllNumber
-                             ? "(setup library " + p.setupDll.name + ")"
-                             : directory + "\\" + p.files[number - 1].name;
-        rows.push_back({{"member", m.name}, {"bytes", bytes}, {"installedAs", as}});
-    }
-    if (o.json) {
-        nlohmann::json report = {{"bundle", o.bundle},
-                                 {"output", o.output},
-                                 {"inf", o.inf},
-                                 {"written", written},
-                                 {"application", p.appName},
-                                 {"provider", p.provider},
-                                 {"processor", p.processor},
-                                 {"versions", versionRange(p.min, p.max)},
-                                 {"installDir", p.installDir},
-                                 {"installPath", directory},
-                                 {"members", rows},
-                                 {"findings", toJson(plan.findings)},
-                                 {"exitStatus", status}};
-        std::cout << report.dump(2) << "\n";
-        return status;
-    }
-    std::cout << (written ? "Packed " + o.bundle + " into " + o.output + " and " + o.inf
-                          : "Nothing written: a finding below makes the package impossible")
-              << "\n  application  " << p.appName << " by " << p.provider << "\n  processor    "
-              << p.processor << " (" << cecab::processorName(p.processor) << ")\n  CE versions  "
-              << versionRange(p.min, p.max) << "\n  install dir  " << p.installDir << " ("
-              << directory << ")\n";
-    if (!rows.empty()) {
-        std::cout << "\n  member        bytes  installed as\n";
-        for (const auto& r : rows) {
-            std::string bytes = std::to_string(r["bytes"].get<uint64_t>());
-            std::string member = r["member"];
-            std::cout << "  " << member
-                      << std::string(member.size() < 12 ? 12 - member.size() : 0, ' ')
-                      << std::string(bytes.size() < 7 ? 7 - bytes.size() : 0, ' ') << bytes << "  "
-                      << r["installedAs"].get<std::string>() << "\n";
-        }
-    }
-    printFindings(std::cout, plan.findings);
-    return status;
+    return emit(report, o.json);
 }
 
 const bool registered = registerCommand(
@@ -204,11 +167,14 @@ const bool registered = registerCommand(
          app.add_option("-o,--output", o->output, "main CAB to write (default: APP_NAME.cab)");
          app.add_option("--inf", o->inf,
                         "setup information file to write (default: the CAB's name with .inf)");
+         app.add_option("--device", o->device, kDeviceHelp)
+             ->type_name("VERSION[,FAMILY]")
+             ->capture_default_str();
          app.add_flag("--json", o->json, "report as JSON");
          app.footer(
              "Exit status: 0 packed clean, 1 packed with warnings, 2 usage error, unreadable "
              "bundle, or a finding that makes the package impossible (nothing written).");
-         return [o] { return runPack(*o); };
+         return Runner{[o] { return runPack(*o); }, [o] { return o->bundle; }};
      }});
 
 }  // namespace

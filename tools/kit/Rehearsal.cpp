@@ -1,5 +1,6 @@
-// One rehearsal on the simulated device: the shipped hook and launcher run,
-// their record read back into events and findings; every decision is theirs.
+// One rehearsal on a simulated device of its own: the layout loaded, the
+// listed CABs checked, the shipped hook and launcher run, their record read
+// back into events and findings; every decision is the shipped code's.
 #include "tools/kit/Rehearsal.h"
 
 #include <algorithm>
@@ -8,15 +9,15 @@
 
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
-#include "device/sim/DeviceText.h"
-#include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
 #include "setup/SetupHooks.h"
-#include "tools/cecab/MainPackage.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Kit.h"
+#include "tools/kit/MainPackage.h"
+#include "tools/kit/RehearsalTimeline.h"
 
-namespace kit::rehearsal {
+namespace kit {
 
 namespace {
 
@@ -24,12 +25,13 @@ using device::kAttrDirectory;
 using device::kAttrHidden;
 using device::kAttrReadOnly;
 using device::kAttrSystem;
-using sim::utf8;
+using hosttext::utf8;
 using vorlund::kCabExtension;
 using vorlund::kCabListName;
 using vorlund::kInstallerProgram;
 using vorlund::kInstallerWindowClass;
 using vorlund::kLauncherFileName;
+
 // The main package's installer closes this long after it started, once the
 // hook has returned; the launcher waits for it.
 const uint64_t kMainInstallerCloseMs = 2000;
@@ -37,453 +39,401 @@ const uintptr_t kModule = 0x10000;
 // A list larger than this is not a list.
 const uint64_t kMaxListBytes = 64ull << 20;
 
-struct InstallerRun {
-    std::wstring path;  // the CAB path the installer was handed
-    bool rejected;
-};
-
-// Everything the run shares with the stand-in programs.
-struct Stage {
-    Stage(const Options& o, const Layout& l)
-        : options(o), layout(l), dir(l.directory), fromHook(o.fromHook || l.mainPackage)
-    {}
-    const Options& options;
-    const Layout& layout;
-    const std::wstring& dir;
-    bool fromHook;
-    std::wstring launcherPath;
-    std::string listBytes;
-    bool listBytesRead = false;
-    std::set<std::wstring> rejectPaths;  // canonical
-    std::vector<InstallerRun> runs;
-    bool launcherStarted = false;
-    size_t hookEventsEnd = 0;       // the device's events before this one are the hook's
-    std::set<std::wstring> loaded;  // paths of the layout's entries on the device
-};
-
-sim::Device& dev()
-{
-    return sim::current();
-}
-
-std::wstring canonical(const std::wstring& path)
-{
-    return dev().canonical(path);
-}
-
 std::wstring deviceRelative(const std::string& name)
 {
-    std::wstring text;
-    if (!sim::decodeUtf8(name, &text))
-        text = sim::fromAnsi(name);
+    std::wstring text = hosttext::fromHost(name);
     std::replace(text.begin(), text.end(), L'/', L'\\');
     return text;
 }
 
-// Loads the layout and the stand-ins into a fresh device. Findings about the
-// loading go to `findings` when it is not null (the first of two loads).
-void loadDevice(Stage& stage, std::vector<Finding>* findings)
+bool isCab(const std::wstring& path)
 {
-    const Options& o = stage.options;
-    const std::wstring& dir = stage.dir;
-    dev().reset();
-    dev().addDirectory(L"\\windows");
-    dev().addDirectory(dir);
-    stage.loaded.clear();
+    return vorlund::endsWithIgnoringCase(path.c_str(), kCabExtension);
+}
 
-    const Entry* listEntry = nullptr;
-    for (const Entry& e : stage.layout.entries) {
-        if (dev().exists(e.path)) {
+// One rehearsal: its device, the stand-in programs and what they saw.
+class Run {
+public:
+    Run(const Options& o, const DeviceLayout& l)
+        : o_(o), l_(l), dir_(l.directory), fromHook_(o.fromHook || l.package != nullptr),
+          use_(device_)
+    {}
+    Result play();
+
+private:
+    void load(Findings* findings);
+    void loadEntries(Findings* findings);
+    void loadList();
+    void installStandIns(Findings* findings);
+    void rejectAsked(const std::vector<ListLine>& lines);
+    void start(Result* r);
+    void judge(Result* r);
+    void judgeRunWide(Result* r, int failures, bool* swept);
+    void judgeLines(Result* r, int failures);
+    void judgeFiles(Result* r, bool swept);
+    Finding hookFailure() const;
+    std::wstring canonical(const std::wstring& path) const { return device_.canonical(path); }
+
+    const Options& o_;
+    const DeviceLayout& l_;
+    const std::wstring& dir_;
+    bool fromHook_;
+    sim::Device device_;
+    sim::UseDevice use_;  // device_ behind the DeviceServices functions
+    std::wstring launcherPath_;
+    std::set<std::wstring> asked_;    // canonical paths the user has the installer reject
+    std::set<std::wstring> refused_;  // canonical paths the target device refuses
+    std::vector<InstallerRun> runs_;
+    bool launcherStarted_ = false;
+    size_t hookEventsEnd_ = 0;       // the device's events before this one are the hook's
+    int readsBefore_ = 0;            // the list reads before the run
+    std::set<std::wstring> loaded_;  // paths of the layout's entries on the device
+};
+
+// Loads the layout and the stand-ins into the rehearsal's device.
+void Run::load(Findings* findings)
+{
+    device_.addDirectory(L"\\windows");
+    device_.addDirectory(dir_);
+    loadEntries(findings);
+    loadList();
+    for (const auto& a : o_.attributes) {
+        std::wstring path = dir_ + deviceRelative(a.first);
+        const sim::FileNode* n = device_.node(path);
+        if (n == nullptr)
+            throw UsageError("no entry " + hosttext::printable(a.first) + " in " + utf8(dir_));
+        device_.setAttributes(path, n->attributes | a.second);
+    }
+    installStandIns(findings);
+    for (const RegistryValue& v : l_.registry)
+        device_.setRegistryValue(v.key, v.name, v.data, v.type);
+    if (fromHook_ && !l_.package)
+        device_.setRegistryString(vorlund::kRegistryKey, vorlund::kRegistryValueName,
+                                  dir_.substr(0, dir_.size() - 1));
+}
+
+void Run::loadEntries(Findings* findings)
+{
+    loaded_.clear();
+    for (const Entry& e : l_.entries) {
+        if (device_.exists(e.path)) {
             // Two names here, one name on the device, where case does not count.
-            if (findings && !e.directory)
-                findings->push_back(fileFinding("name-clash", e.shown,
+            if (!e.directory)
+                findings->push_back(fileFinding(Code::NameClash, e.shown,
                                                 "is the same name on the device as " +
-                                                    inQuotes(dev().node(e.path)->name) +
+                                                    inQuotes(device_.node(e.path)->name) +
                                                     ": only one of them can be there"));
             continue;
         }
-        stage.loaded.insert(e.path);
+        loaded_.insert(e.path);
         if (e.directory)
-            dev().addDirectory(e.path);
+            device_.addDirectory(e.path);
         else
-            dev().addFile(e.path, "");
-        if (!e.directory && canonical(e.path) == canonical(dir + kCabListName))
-            listEntry = &e;
+            device_.addFile(e.path, "");
     }
-    if (listEntry != nullptr && !o.noList) {
-        if (!stage.listBytesRead)
-            stage.listBytes = listEntry->source.empty()
-                                  ? listEntry->bytes
-                                  : readFile(listEntry->source.string(), kMaxListBytes);
-        stage.listBytesRead = true;
-        dev().setContent(dir + kCabListName, stage.listBytes);
-    } else if (listEntry != nullptr) {
-        dev().remove(dir + kCabListName);
-    }
+}
 
-    for (const auto& a : o.attributes) {
-        std::wstring path = dir + deviceRelative(a.first);
-        const sim::FileNode* n = dev().node(path);
-        if (n == nullptr)
-            throw UsageError("no entry " + a.first + " in " + utf8(dir));
-        dev().setAttributes(path, n->attributes | a.second);
+void Run::loadList()
+{
+    const std::wstring list = canonical(dir_ + kCabListName);
+    auto entry = std::find_if(l_.entries.begin(), l_.entries.end(), [&](const Entry& e) {
+        return !e.directory && loaded_.count(e.path) && canonical(e.path) == list;
+    });
+    if (entry == l_.entries.end())
+        return;
+    if (o_.noList) {
+        device_.remove(dir_ + kCabListName);
+        return;
     }
+    device_.setContent(dir_ + kCabListName, l_.package && entry->member >= 0
+                                                ? l_.package->read(entry->member, kMaxListBytes)
+                                                : readFile(entry->file, kMaxListBytes));
+}
 
+void Run::installStandIns(Findings* findings)
+{
     // The stand-in platform installer accepts every CAB but the rejected ones.
-    if (!o.noInstaller) {
-        Stage* s = &stage;
-        dev().installProgram(
+    if (!o_.noInstaller) {
+        device_.installProgram(
             kInstallerProgram,
-            [s](sim::Device&, const std::wstring& commandLine) {
-                std::wstring path = sim::quotedPath(commandLine);
-                bool rejected = s->rejectPaths.count(canonical(path)) != 0;
-                s->runs.push_back({path, rejected});
+            [this](sim::Device&, const std::wstring& commandLine) {
+                std::wstring key = canonical(sim::quotedPath(commandLine));
+                runs_.push_back({sim::quotedPath(commandLine),
+                                 asked_.count(key) != 0 || refused_.count(key) != 0});
                 sim::ProgramRun run;
                 run.durationMs = kInstallerRunMs;
                 return run;
             },
             kInstallerWindowClass);
     }
-
-    stage.launcherPath = dir + kLauncherFileName;
-    bool hasLauncher = dev().exists(stage.launcherPath);
-    if (stage.fromHook && o.noLauncher) {
-        dev().remove(stage.launcherPath);
-    } else if (!hasLauncher && !stage.layout.mainPackage) {
-        if (findings)
-            findings->push_back(
-                fileFinding("stand-in", utf8(kLauncherFileName),
-                            "not in the directory: a stand-in takes its place in the rehearsal; "
-                            "the main package must put the launcher here",
-                            false));
-        dev().addFile(stage.launcherPath, "launcher");
+    launcherPath_ = dir_ + kLauncherFileName;
+    if (fromHook_ && o_.noLauncher) {
+        device_.remove(launcherPath_);
+    } else if (!device_.exists(launcherPath_) && !l_.package) {
+        findings->push_back(
+            fileFinding(Code::StandIn, utf8(kLauncherFileName),
+                        "not in the directory: a stand-in takes its place in the rehearsal; "
+                        "the main package must put the launcher here"));
+        device_.addFile(launcherPath_, "launcher");
     }
-    if (stage.fromHook && dev().exists(stage.launcherPath)) {
+    if (fromHook_ && device_.exists(launcherPath_)) {
         // Started by the hook; it runs once the hook has returned.
-        Stage* s = &stage;
-        dev().installProgram(stage.launcherPath, [s](sim::Device&, const std::wstring&) {
-            s->launcherStarted = true;
+        device_.installProgram(launcherPath_, [this](sim::Device&, const std::wstring&) {
+            launcherStarted_ = true;
             return sim::ProgramRun();
         });
     }
-    for (const RegistryValue& v : stage.layout.registry)
-        dev().setRegistryValue(v.key, v.name, v.data, v.type);
-    if (stage.fromHook && !stage.layout.mainPackage)
-        dev().setRegistryString(vorlund::kRegistryKey, vorlund::kRegistryValueName,
-                                dir.substr(0, dir.size() - 1));
 }
 
-// ---- reading the run back ---------------------------------------------------------
-
-// A string value's UTF-16LE data up to its terminator.
-std::wstring registryText(const std::vector<uint8_t>& data)
+void Run::rejectAsked(const std::vector<ListLine>& lines)
 {
-    std::wstring text;
-    for (size_t i = 0; i + 1 < data.size() && (data[i] || data[i + 1]); i += 2)
-        text.push_back(static_cast<wchar_t>(data[i] | data[i + 1] << 8));
-    return text;
+    for (const std::string& name : o_.reject) {
+        std::wstring key = canonical(dir_ + deviceRelative(name));
+        bool installs = std::any_of(lines.begin(), lines.end(), [&](const ListLine& l) {
+            return l.read && l.installable && canonical(l.path) == key;
+        });
+        if (!installs)
+            throw UsageError("--reject " + hosttext::printable(name) +
+                             ": the device installs no CAB of that name");
+        asked_.insert(key);
+    }
 }
 
-void describeBar(const sim::Window& bar, Event* e)
+// The launcher alone, or the main package's installer calling the hook,
+// which may start the launcher.
+void Run::start(Result* r)
 {
-    e->hasBar = true;
-    e->lower = bar.rangePacked & 0xFFFFu;
-    e->upper = bar.rangePacked >> 16;
-    e->position = bar.position;
-    e->fill = sim::barFill(bar);
+    device::ModuleHandle module = reinterpret_cast<device::ModuleHandle>(kModule);
+    if (!fromHook_) {
+        device_.setModulePath(launcherPath_);
+        vorlund::runLauncher(module);
+        r->launcherRan = true;
+        return;
+    }
+    // The hook runs inside the main package's installer, whose window owns
+    // its message boxes and is still open when the launcher starts.
+    sim::ProgramRun mainRun;
+    mainRun.durationMs = kMainInstallerCloseMs;
+    uint32_t pid = device_.spawnProcess(kInstallerProgram, mainRun, kInstallerWindowClass);
+    device::WindowHandle owner =
+        reinterpret_cast<device::WindowHandle>(device_.process(pid)->windows.front());
+    std::wstring installDir = l_.package ? l_.installDir : dir_.substr(0, dir_.size() - 1);
+    if (!l_.package || l_.setupLibrary)
+        Install_Exit(owner, installDir.c_str(), 0, 0, 0, 0, 0);
+    hookEventsEnd_ = device_.events().size();
+    // The launcher is its own process: it runs after the hook returned.
+    if (launcherStarted_) {
+        device_.setModulePath(launcherPath_);
+        vorlund::runLauncher(module);
+        r->launcherRan = true;
+    }
 }
 
-// The window state as the run shows it: the text of the status line and the
-// bar, from the controls as last sent to.
-struct WindowState {
-    std::map<uintptr_t, sim::Window> controls;
-    bool changed = false;
-
-    Event shown(Actor by, uint64_t timeMs)
-    {
-        changed = false;
-        Event e;
-        e.kind = EventKind::Window;
-        e.by = by;
-        e.timeMs = timeMs;
-        for (const auto& c : controls) {
-            if (c.second.className == L"static" && !e.hasText) {
-                e.hasText = true;
-                e.text = c.second.text;
-            } else if (c.second.className == L"msctls_progress32" && !e.hasBar) {
-                describeBar(c.second, &e);
-            }
-        }
-        return e;
-    }
-};
-
-// The device's record, in order, as the rehearsal's events.
-std::vector<Event> readTimeline(const Stage& stage)
+Result Run::play()
 {
-    const sim::Device& d = dev();
-    std::vector<Event> events;
-    size_t runs = 0;
-    bool hasWindow = !d.dialogs().empty();
-    WindowState window;
-    // A control as the dialog creates it: no text, a bar over 0 to 100.
-    auto fresh = [](const sim::Window& w) {
-        sim::Window c = w;
-        c.text.clear();
-        c.position = 0;
-        c.rangePacked = w.className == L"msctls_progress32" ? 100u << 16 : 0;
-        return c;
-    };
-    auto flushWindow = [&](Actor by, uint64_t timeMs) {
-        if (window.changed)
-            events.push_back(window.shown(by, timeMs));
-    };
+    if (l_.package && o_.noLauncher)
+        throw UsageError("--no-launcher: the main package decides whether there is a launcher");
+    if (o_.noLauncher && !o_.fromHook)
+        throw UsageError("--no-launcher rehearses the setup hook: use it with --from-hook");
+    Result r;
+    r.findings = l_.findings;
+    r.name = l_.name;
+    r.directory = dir_;
+    r.start = l_.package ? "mainPackage" : fromHook_ ? "setupHook" : "launcher";
+    r.listName = utf8(kCabListName);
 
-    // What the main package's installer did before it called the hook.
-    if (stage.layout.mainPackage) {
-        Event e;
-        e.by = Actor::Installer;
-        e.kind = EventKind::Copy;
-        for (const Entry& entry : stage.layout.entries) {
-            e.text = entry.path;
-            if (!entry.directory && stage.loaded.count(entry.path))
-                events.push_back(e);
-        }
-        e.kind = EventKind::Registry;
-        for (const RegistryValue& v : stage.layout.registry) {
-            e.text = L"set " + v.key + L" " + (v.name.empty() ? L"(default)" : v.name);
-            if (v.type == 1)
-                e.text += L" = \"" + registryText(v.data) + L"\"";
-            events.push_back(e);
+    // The list as the device will read it, on a device as the layout leaves it.
+    load(&r.findings);
+    const sim::FileNode* list = device_.node(dir_ + kCabListName);
+    r.listPresent = list != nullptr && !(list->attributes & kAttrDirectory);
+    if (list != nullptr)
+        r.listName = utf8(list->name);
+    if (r.listPresent) {
+        ListReport report = checkList(dir_);
+        r.lines = report.lines;
+        r.findings.insert(r.findings.end(), report.findings.begin(), report.findings.end());
+        Findings checked = preflight(l_, o_.device, &r.lines);
+        r.findings.insert(r.findings.end(), checked.begin(), checked.end());
+        for (const ListLine& l : r.lines) {
+            if (l.rejected)
+                refused_.insert(canonical(l.path));
         }
     }
+    rejectAsked(r.lines);
 
-    for (size_t i = 0; i < d.events().size(); ++i) {
-        const sim::Event& record = d.events()[i];
-        Actor by = stage.fromHook && i < stage.hookEventsEnd ? Actor::Hook : Actor::Launcher;
-        Event e;
-        e.by = by;
-        e.timeMs = record.timeMs;
-        if (auto* c = std::get_if<sim::event::CreateDialog>(&record.what)) {
-            // The window shows as created until something changes it; without
-            // a list nothing ever does.
-            if (hasWindow && c->window != 0) {
-                for (const sim::Window* w : d.children(c->window))
-                    window.controls[w->id] = fresh(*w);
-                window.changed = true;
-            }
-            continue;
-        }
-        if (auto* w = std::get_if<sim::event::Wait>(&record.what)) {
-            if (w->askedMs != vorlund::kInstallerWaitMs)
-                continue;  // the launcher's own installer runs: shown with their start
-            flushWindow(by, record.timeMs);
-            e.kind = EventKind::Wait;
-            e.waitedMs = w->waitedMs;
-            e.processId = w->processId;
-        } else if (auto* b = std::get_if<sim::event::MessageBox>(&record.what)) {
-            e.kind = EventKind::MessageBox;
-            e.text = b->text;
-            e.caption = b->caption;
-        } else if (auto* m = std::get_if<sim::event::Message>(&record.what)) {
-            const sim::Window* w = d.window(m->window);
-            if (!hasWindow || w == nullptr)
-                continue;
-            sim::Window& c = window.controls.emplace(m->window, fresh(*w)).first->second;
-            if (m->number == 12)
-                c.text = m->text;
-            else if (m->number == 1025)
-                c.rangePacked = static_cast<uint32_t>(m->second);
-            else if (m->number == 1026)
-                c.position = static_cast<int32_t>(m->first);
-            window.changed = true;
-            continue;
-        } else if (auto* r = std::get_if<sim::event::Repaint>(&record.what)) {
-            if (!hasWindow)
-                continue;
-            e.kind = EventKind::Window;
-            e.visible = r->visible;
-            if (const sim::Window* text = r->child(L"static")) {
-                e.hasText = true;
-                e.text = text->text;
-            }
-            if (const sim::Window* bar = r->child(L"msctls_progress32"))
-                describeBar(*bar, &e);
-            window.changed = false;
-            events.push_back(e);
-            continue;
-        } else if (std::holds_alternative<sim::event::DestroyWindow>(record.what) && hasWindow) {
-            e.kind = EventKind::WindowClosed;
-        } else if (auto* f = std::get_if<sim::event::StartFailed>(&record.what)) {
-            e.program = f->program;
-            e.kind =
-                e.program == kInstallerProgram ? EventKind::InstallFailed : EventKind::StartFailed;
-        } else if (auto* s = std::get_if<sim::event::Start>(&record.what)) {
-            e.program = s->program;
-            e.text = s->commandLine;
-            e.kind = EventKind::Start;
-            if (s->program == kInstallerProgram && runs < stage.runs.size()) {
-                e.kind = EventKind::Install;
-                e.rejected = stage.runs[runs++].rejected;
-                e.exitCode = e.rejected ? 1 : 0;
-            }
-        } else if (auto* x = std::get_if<sim::event::Delete>(&record.what)) {
-            e.kind = x->done ? EventKind::Delete : EventKind::DeleteFailed;
-            e.text = x->path;
-        } else if (std::holds_alternative<sim::event::DeleteKey>(record.what)) {
-            e.kind = EventKind::Registry;
-            e.text = sim::describe(record);
-        } else {
-            continue;  // set-up steps of the window, faults: not shown
-        }
-        flushWindow(by, record.timeMs);
-        events.push_back(e);
-    }
-    flushWindow(Actor::Launcher, d.now());
-    return events;
+    // The run itself, on the same device: reading the list changed nothing
+    // on it but the count of reads.
+    readsBefore_ = device_.callCount(sim::Op::OpenForRead);
+    start(&r);
+    r.events = readTimeline(device_, {l_, loaded_, runs_, fromHook_, hookEventsEnd_});
+    judge(&r);
+    std::set<int> nameLines;
+    for (const ListLine& l : r.lines)
+        nameLines.insert(l.line);
+    arrange(&r.findings, nameLines);
+    return r;
 }
 
 // ---- what the run means ---------------------------------------------------------------
 
-// The first hidden or system CAB of the directory, where the sweep ends.
-const sim::FileNode* sweepStopper(const std::wstring& dir)
-{
-    for (const std::wstring& name : dev().list(dir)) {
-        const sim::FileNode* n = dev().node(dir + name);
-        if (vorlund::endsWithIgnoringCase(name.c_str(), kCabExtension) &&
-            (n->attributes & (kAttrHidden | kAttrSystem)))
-            return n;
-    }
-    return nullptr;
-}
-
 // Why the hook started no launcher, from the message it showed.
-Finding hookFailure(const Stage& stage)
+Finding Run::hookFailure() const
 {
     std::wstring shown;
-    for (const sim::event::MessageBox& b : dev().eventsOf<sim::event::MessageBox>())
+    for (const sim::event::MessageBox& b : device_.eventsOf<sim::event::MessageBox>())
         shown = shown.empty() ? b.text : shown;
     std::string key = "HKCU\\" + utf8(vorlund::kRegistryKey);
-    if (stage.layout.mainPackage && !stage.layout.setupLibrary)
-        return fileFinding("no-setup-dll", cecab::kSetupDllName,
+    if (l_.package && !l_.setupLibrary)
+        return fileFinding(Code::NoSetupDll, kSetupDllName,
                            "the main package has no setup library: the installer calls no hook, "
                            "the launcher never starts and no CAB is installed or deleted");
     if (shown == vorlund::kNoKeyMessage)
-        return fileFinding("no-key", key,
+        return fileFinding(Code::NoKey, key,
                            "the main package writes nothing there: the setup hook says it cannot "
                            "locate the registry path and starts nothing; the CABs stay");
     if (shown == vorlund::kNoValueMessage)
-        return fileFinding("no-value", key,
-                           "the main package writes no value " + utf8(vorlund::kRegistryValueName) +
+        return fileFinding(Code::NoValue, key,
+                           "the main package writes no value " + kHookValue +
                                " there: the setup hook says so and starts nothing; the CABs stay");
-    return fileFinding("no-launcher", utf8(kLauncherFileName),
-                       "the setup hook finds no launcher where the registry says: it says it "
-                       "cannot locate " +
-                           utf8(kLauncherFileName) +
-                           " and deletes every CAB of that directory, installing none");
+    std::string where = "where the registry value points";
+    for (const RegistryValue& v : l_.registry) {
+        if (canonical(v.key) == canonical(vorlund::kRegistryKey) &&
+            canonical(v.name) == canonical(vorlund::kRegistryValueName) && v.type == 1)
+            where = "in " + inQuotes(hosttext::fromUtf16le(v.data)) + ", where " + kHookValue +
+                    " points";
+    }
+    bool lands = std::any_of(l_.entries.begin(), l_.entries.end(), [&](const Entry& e) {
+        return canonical(e.path) == canonical(launcherPath_);
+    });
+    std::string launcher = !l_.package ? "the directory holds none"
+                           : lands     ? "the package puts it in " + inQuotes(dir_)
+                                       : "the package installs none";
+    size_t swept = device_.deletions().size();
+    return fileFinding(Code::NoLauncher, utf8(kLauncherFileName),
+                       "the setup hook finds no launcher " + where + " (" + launcher +
+                           "): it says it cannot locate " + utf8(kLauncherFileName) +
+                           (swept ? " and deletes the CABs there" : "") + ", installing none");
 }
 
-void judgeRun(const Stage& stage, Result* r)
+void Run::judge(Result* r)
 {
-    const Options& o = stage.options;
-    const std::wstring& dir = stage.dir;
-    std::set<std::wstring> installed, rejected, named;
-    for (const InstallerRun& run : stage.runs) {
-        installed.insert(canonical(run.path));
-        if (run.rejected)
-            rejected.insert(canonical(run.path));
-    }
     int failures = 0;
     for (const Event& e : r->events)
         failures += e.kind == EventKind::InstallFailed ? 1 : 0;
-    r->installerRuns = static_cast<int>(stage.runs.size());
-    r->rejectedRuns =
-        static_cast<int>(std::count_if(stage.runs.begin(), stage.runs.end(),
-                                       [](const InstallerRun& run) { return run.rejected; }));
-    r->messageBoxes = static_cast<int>(dev().eventsOf<sim::event::MessageBox>().size());
-    r->deleted = static_cast<int>(dev().deletions().size());
-    r->deviceTimeMs = dev().now();
+    r->installerRuns = static_cast<int>(runs_.size());
+    r->rejectedRuns = static_cast<int>(std::count_if(
+        runs_.begin(), runs_.end(), [](const InstallerRun& run) { return run.rejected; }));
+    r->messageBoxes = static_cast<int>(device_.eventsOf<sim::event::MessageBox>().size());
+    r->deleted = static_cast<int>(device_.deletions().size());
+    r->deviceTimeMs = device_.now();
+    bool swept = false;
+    judgeRunWide(r, failures, &swept);
+    judgeLines(r, failures);
+    judgeFiles(r, swept);
+}
 
-    // The run as a whole.
-    bool listUsed = r->launcherRan && r->listPresent;
+void Run::judgeRunWide(Result* r, int failures, bool* swept)
+{
     // Whether anything swept the directory: the launcher, or the hook that
     // found no launcher. Otherwise every CAB stays, which the cause says.
-    bool swept = r->launcherRan;
-    if (stage.fromHook && !r->launcherRan) {
-        r->findings.push_back(hookFailure(stage));
-        swept = r->findings.back().code == "no-launcher";
+    *swept = r->launcherRan;
+    if (fromHook_ && !r->launcherRan) {
+        r->findings.push_back(hookFailure());
+        *swept = r->findings.back().code == Code::NoLauncher;
     }
     if (r->launcherRan && !r->listPresent) {
-        const sim::FileNode* n = dev().node(dir + kCabListName);
-        std::string why = o.noList ? "left out (--no-list)" : n ? "a directory" : "missing";
+        const sim::FileNode* n = device_.node(dir_ + kCabListName);
+        std::string why = o_.noList ? "left out (--no-list)" : n ? "a directory" : "missing";
         r->findings.push_back(fileFinding(
-            "no-list", r->listName,
+            Code::NoList, r->listName,
             why + ": the launcher says it cannot locate "
                   "the CAB file list and deletes every CAB of the directory, installing none"));
     }
-    if (r->launcherRan && stage.launcherPath.size() + 1 > static_cast<size_t>(device::kMaxPath))
+    // A launcher that never opened its list never knew its own directory.
+    if (r->launcherRan && device_.callCount(sim::Op::OpenForRead) == readsBefore_)
         r->findings.push_back(
-            fileFinding("path-too-long", utf8(kLauncherFileName),
-                        "its path on the device has " + std::to_string(stage.launcherPath.size()) +
-                            " characters, more than the " + std::to_string(device::kMaxPath - 1) +
-                            " the launcher can read back: it "
-                            "ends without installing or deleting anything"));
+            fileFinding(Code::PathTooLong, utf8(kLauncherFileName),
+                        "its path on the device has " + std::to_string(launcherPath_.size()) +
+                            " characters, more than the launcher can read back: it ends without "
+                            "installing or deleting anything"));
     if (failures > 0)
         r->findings.push_back(
-            fileFinding("installer-failed", utf8(kInstallerProgram),
+            fileFinding(Code::InstallerFailed, utf8(kInstallerProgram),
                         "could not be started (" + std::to_string(failures) +
                             (failures == 1 ? " time" : " times") +
                             "): each time the launcher says it cannot unpack all CAB files and "
                             "passes over the rest of that 4096-byte block of the list"));
+}
 
-    // Each name of the list.
-    std::set<std::wstring> reported;
+// Each name of the list: rejected by the installer (as asked), or never
+// reaching it. A CAB the target device refuses has its own finding.
+void Run::judgeLines(Result* r, int failures)
+{
+    std::set<std::wstring> installed, rejected, reported;
+    for (const InstallerRun& run : runs_) {
+        installed.insert(canonical(run.path));
+        if (run.rejected)
+            rejected.insert(canonical(run.path));
+    }
+    bool listUsed = r->launcherRan && r->listPresent;
     for (ListLine& l : r->lines) {
         if (!l.read || !l.installable)
             continue;
         std::wstring key = canonical(l.path);
-        named.insert(key);
         l.installed = installed.count(key) != 0;
         l.rejected = rejected.count(key) != 0;
-        Finding f;
-        f.line = f.lastLine = l.line;
-        if (l.rejected && reported.insert(key).second) {
-            f.code = "rejected";
-            f.message = inQuotes(l.name) +
-                        ": the installer rejected it (exit code 1); the launcher says nothing, "
-                        "counts it as done, and the sweep deletes it";
-            r->findings.push_back(f);
-        } else if (!l.installed && listUsed) {
-            f.code = "not-installed";
-            f.message =
-                failures > 0
-                    ? "never installed: the installer failed in this 4096-byte block, and the "
-                      "launcher passed over the rest of it"
-                    : "never installed";
-            r->findings.push_back(f);
-        }
+        if (l.rejected && asked_.count(key) && reported.insert(key).second)
+            r->findings.push_back(lineFinding(
+                Code::Rejected, l.line,
+                inQuotes(l.name) + ": the installer rejected it (exit code 1); the launcher says "
+                                   "nothing, counts it as done, and the sweep deletes it"));
+        else if (!l.installed && listUsed)
+            r->findings.push_back(
+                lineFinding(Code::NotInstalled, l.line,
+                            failures > 0 ? "never installed: the installer failed in this "
+                                           "4096-byte block, and the launcher passed over the "
+                                           "rest of it"
+                                         : "never installed"));
     }
+}
+
+// Each CAB the layout put on the device: left behind by the sweep, never
+// named, installed but out of the sweep's reach, or out of the launcher's.
+void Run::judgeFiles(Result* r, bool swept)
+{
+    std::set<std::wstring> installed, named;
+    for (const InstallerRun& run : runs_)
+        installed.insert(canonical(run.path));
     for (const ListLine& l : r->lines) {
         if (l.read && !l.path.empty())
             named.insert(canonical(l.path));
     }
-
-    // Each CAB of the directory.
-    const sim::FileNode* stopper = sweepStopper(dir);
-    const std::wstring inside = canonical(dir) + L"\\";
-    for (const Entry& e : stage.layout.entries) {
-        std::wstring key = canonical(e.path);
-        if (e.directory || !vorlund::endsWithIgnoringCase(e.path.c_str(), kCabExtension) ||
-            !stage.loaded.count(e.path) || key.compare(0, inside.size(), inside) != 0)
+    bool listUsed = r->launcherRan && r->listPresent;
+    const sim::FileNode* stopper = nullptr;  // the first hidden or system CAB: the sweep ends there
+    for (const std::wstring& name : device_.list(dir_)) {
+        const sim::FileNode* n = isCab(name) ? device_.node(dir_ + name) : nullptr;
+        if (!stopper && n && (n->attributes & (kAttrHidden | kAttrSystem)))
+            stopper = n;
+    }
+    const std::wstring inside = canonical(dir_) + L"\\";
+    for (const Entry& e : l_.entries) {
+        if (e.directory || !isCab(e.path) || !loaded_.count(e.path))
             continue;
-        std::wstring name = e.path.substr(std::min(dir.size(), e.path.size()));
-        bool top = name.find(L'\\') == std::wstring::npos;
+        std::wstring key = canonical(e.path);
+        const sim::FileNode* left = device_.node(e.path);
         bool wasInstalled = installed.count(key) != 0;
-        const sim::FileNode* left = dev().node(e.path);
-        const std::string& file = e.shown;
+        if (key.compare(0, inside.size(), inside) != 0) {
+            if (!wasInstalled && left)
+                r->findings.push_back(fileFinding(Code::CabElsewhere, e.shown,
+                                                  "not beside the launcher: never installed by "
+                                                  "it, never swept"));
+            continue;
+        }
+        std::wstring name = e.path.substr(dir_.size());
+        bool top = name.find(L'\\') == std::wstring::npos;
         // A list is Windows-1252 text: a name with other characters cannot be listed.
         auto foreign = std::find_if(name.begin(), name.end(),
-                                    [](wchar_t c) { return !sim::inWindows1252(c); });
+                                    [](wchar_t c) { return !hosttext::inWindows1252(c); });
         std::string unlistable = foreign == name.end() ? ""
                                                        : "; no list can name it, as " +
                                                              inQuotes(std::wstring(1, *foreign)) +
@@ -499,144 +449,30 @@ void judgeRun(const Stage& stage, Result* r)
             else if (stopper != nullptr && stopper->order < left->order)
                 why = "the sweep ends at " + inQuotes(stopper->name) + " before it";
             r->findings.push_back(
-                fileFinding("left-behind", file,
+                fileFinding(Code::LeftBehind, e.shown,
                             std::string(wasInstalled ? "installed, but" : "never installed, and") +
                                 " stays on the device: " + why));
-        } else if (top && !wasInstalled && !named.count(key) && listUsed) {
-            r->findings.push_back(fileFinding("unlisted", file,
-                                              "not named in " + r->listName +
-                                                  ": the sweep "
-                                                  "deletes it without installing it" +
-                                                  unlistable));
-        } else if (!top && wasInstalled && left != nullptr) {
+        } else if (!wasInstalled && !named.count(key) && listUsed) {
             r->findings.push_back(
-                fileFinding("stays", file,
-                            "installed, and stays on the device: the sweep "
-                            "deletes only the CABs of the install directory itself",
-                            false));
-        } else if (!top && !wasInstalled && !named.count(key) && listUsed) {
-            r->findings.push_back(fileFinding("unlisted", file,
-                                              "not named in " + r->listName +
-                                                  ": never installed (it stays on the device)" +
-                                                  unlistable));
+                fileFinding(Code::Unlisted, e.shown,
+                            "not named in " + r->listName +
+                                (top ? ": the sweep deletes it without installing it"
+                                     : ": never installed (it stays on the device)") +
+                                unlistable));
+        } else if (!top && wasInstalled && left != nullptr) {
+            r->findings.push_back(fileFinding(Code::Stays, e.shown,
+                                              "installed, and stays on the device: the sweep "
+                                              "deletes only the CABs of the install directory "
+                                              "itself"));
         }
     }
-}
-
-// Run-wide findings first, then the list's lines in order, then the files;
-// runs of lines with the same finding become one.
-void arrange(Result* r)
-{
-    auto group = [](const Finding& f) {
-        if (f.line > 0)
-            return 1;
-        bool runWide = f.code == "no-launcher" || f.code == "no-list" || f.code == "no-key" ||
-                       f.code == "no-value" || f.code == "no-setup-dll" ||
-                       f.code == "installer-failed" || f.code == "empty-list" ||
-                       (f.code == "path-too-long" && f.line == 0);
-        return runWide ? 0 : 2;
-    };
-    std::stable_sort(r->findings.begin(), r->findings.end(),
-                     [&](const Finding& a, const Finding& b) {
-                         if (group(a) != group(b))
-                             return group(a) < group(b);
-                         return group(a) == 1 && a.line < b.line;
-                     });
-    std::set<int> nameLines;
-    for (const ListLine& l : r->lines)
-        nameLines.insert(l.line);
-    std::vector<Finding> merged;
-    for (const Finding& f : r->findings) {
-        if (!merged.empty()) {
-            Finding& last = merged.back();
-            auto between = nameLines.upper_bound(last.lastLine);
-            if (f.line > 0 && last.line > 0 && f.code == last.code && f.message == last.message &&
-                f.warning == last.warning && between != nameLines.end() && *between == f.line) {
-                last.lastLine = f.line;
-                continue;
-            }
-        }
-        merged.push_back(f);
-    }
-    r->findings = merged;
 }
 
 }  // namespace
 
-int Result::count(bool warnings) const
+Result rehearse(const Options& options, const DeviceLayout& layout)
 {
-    return static_cast<int>(std::count_if(findings.begin(), findings.end(),
-                                          [&](const Finding& f) { return f.warning == warnings; }));
+    return Run(options, layout).play();
 }
 
-Result rehearse(const Options& options, const Layout& layout)
-{
-    if (layout.mainPackage && options.noLauncher)
-        throw UsageError("--no-launcher: the main package decides whether there is a launcher");
-    if (options.noLauncher && !options.fromHook)
-        throw UsageError("--no-launcher rehearses the setup hook: use it with --from-hook");
-    Result r;
-    r.findings = layout.findings;
-    Stage stage(options, layout);
-    const std::wstring& dir = stage.dir;
-    r.name = layout.name;
-    r.directory = dir;
-    r.start = layout.mainPackage ? "mainPackage" : stage.fromHook ? "setupHook" : "launcher";
-    r.listName = utf8(kCabListName);
-
-    // The list as the device will read it, on a device as the layout leaves it.
-    loadDevice(stage, &r.findings);
-    const sim::FileNode* list = dev().node(dir + kCabListName);
-    r.listPresent = list != nullptr && !(list->attributes & kAttrDirectory);
-    if (list != nullptr)
-        r.listName = utf8(list->name);
-    if (r.listPresent) {
-        ListReport report = checkList(dir);
-        r.lines = report.lines;
-        r.findings.insert(r.findings.end(), report.findings.begin(), report.findings.end());
-    }
-    for (const std::string& name : options.reject) {
-        std::wstring key = canonical(dir + deviceRelative(name));
-        bool installs = std::any_of(r.lines.begin(), r.lines.end(), [&](const ListLine& l) {
-            return l.read && l.installable && canonical(l.path) == key;
-        });
-        if (!installs)
-            throw UsageError("--reject " + name + ": the device installs no CAB of that name");
-        stage.rejectPaths.insert(key);
-    }
-
-    // The run itself, on a fresh device.
-    loadDevice(stage, nullptr);
-    device::ModuleHandle module = reinterpret_cast<device::ModuleHandle>(kModule);
-    if (!stage.fromHook) {
-        dev().setModulePath(stage.launcherPath);
-        vorlund::runLauncher(module);
-        r.launcherRan = true;
-    } else {
-        // The hook runs inside the main package's installer, whose window
-        // owns its message boxes and is still open when the launcher starts.
-        sim::ProgramRun mainRun;
-        mainRun.durationMs = kMainInstallerCloseMs;
-        uint32_t pid = dev().spawnProcess(kInstallerProgram, mainRun, kInstallerWindowClass);
-        device::WindowHandle owner =
-            reinterpret_cast<device::WindowHandle>(dev().process(pid)->windows.front());
-        std::wstring installDir =
-            layout.mainPackage ? layout.installDir : dir.substr(0, dir.size() - 1);
-        if (!layout.mainPackage || layout.setupLibrary)
-            Install_Exit(owner, installDir.c_str(), 0, 0, 0, 0, 0);
-        stage.hookEventsEnd = dev().events().size();
-        // The launcher is its own process: it runs after the hook returned.
-        if (stage.launcherStarted) {
-            dev().setModulePath(stage.launcherPath);
-            vorlund::runLauncher(module);
-            r.launcherRan = true;
-        }
-    }
-
-    r.events = readTimeline(stage);
-    judgeRun(stage, &r);
-    arrange(&r);
-    return r;
-}
-
-}  // namespace kit::rehearsal
+}  // namespace kit

@@ -1,23 +1,30 @@
-// The rehearsal: a bundle directory or a main CAB played out on the simulated
-// device by the shipped hook and launcher, and what it finds.
+// The rehearsal: a bundle directory or a main package laid out on a simulated
+// device that the rehearsal owns, the shipped hook and launcher run there,
+// and findings read from what they did.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <ostream>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "device/sim/SimDevice.h"
+#include "tools/cecab/CeFiles.h"
+#include "tools/kit/Finding.h"
+#include "tools/kit/Package.h"
 
-namespace kit::rehearsal {
+namespace kit {
 
-// An option that does not fit what is rehearsed (exit status 2).
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+// The device a package is checked against (--device).
+struct Target {
+    uint32_t major = 5;
+    uint32_t minor = 0;
+    cecab::Family family = cecab::Family::Arm;
 };
+extern const char kDefaultDevice[];  // "5.0,arm"
+extern const char kDeviceHelp[];
+// "M.m" or "M.m,FAMILY" (arm, x86, sh, mips, ppc); UsageError otherwise.
+Target deviceTarget(const std::string& text);
 
 struct Options {
     std::vector<std::string> reject;  // CAB names the installer rejects, as listed
@@ -27,38 +34,16 @@ struct Options {
     bool noList = false;
     bool fromHook = false;
     bool noLauncher = false;
+    Target device;
 };
 
-// Something the device does silently or badly (a warning), or worth knowing
-// but harmless (a note). Texts are UTF-8.
-struct Finding {
-    bool warning = true;
-    std::string code;  // stable: "missing", "unlisted", ...
-    int line = 0;      // line of the list it is about; 0: none
-    int lastLine = 0;  // last line of a run of lines (== line for one)
-    std::string file;  // the entry it is about; empty: none
-    std::string message;
-};
-
-// A finding about an entry of the directory, and one about a line of the list.
-inline Finding fileFinding(const std::string& code, const std::string& file,
-                           const std::string& message, bool warning = true)
-{
-    return Finding{warning, code, 0, 0, file, message};
-}
-inline Finding lineFinding(const std::string& code, int line, const std::string& message,
-                           bool warning = true)
-{
-    return Finding{warning, code, line, line, "", message};
-}
-
-// One entry the main package leaves on the device.
+// One entry the device holds before the run.
 struct Entry {
     std::string shown;  // how findings name it: relative to the install directory
     std::wstring path;  // device path
     bool directory = false;
-    std::filesystem::path source;  // a file of this machine holding its bytes, read when needed
-    std::string bytes;             // its bytes when there is no source
+    std::string file;  // the file of this machine with its bytes, or
+    int member = -1;   // the member of the main package that holds them
 };
 
 // A registry value the main package's installer writes under HKCU.
@@ -70,26 +55,25 @@ struct RegistryValue {
 };
 
 // What the rehearsal starts from.
-struct Layout {
+struct DeviceLayout {
     std::string name;        // the directory or CAB as given
-    std::wstring directory;  // the install directory on the device; ends with a backslash
+    std::wstring directory;  // the launcher's directory on the device; ends with a backslash
     // Parents before their entries; within a directory in search order.
     std::vector<Entry> entries;
-    std::vector<Finding> findings;  // about entries left out
-    // A main CAB: installed by the platform installer, which then calls the
-    // setup library (when the package has one) with installDir.
-    bool mainPackage = false;
+    Findings findings;  // about entries left out
+    // A main package: installed by the platform installer, which then calls
+    // the setup library (when the package has one) with installDir.
+    const Package* package = nullptr;
     bool setupLibrary = false;
     std::wstring installDir;
     std::vector<RegistryValue> registry;
 };
 
 // A bundle directory of this machine (and its subdirectories) as the install
-// directory `deviceDirectory`; kit::InputError when it cannot be read.
-Layout layoutOfDirectory(const std::string& directory, const std::wstring& deviceDirectory);
-// A main CAB as its installer lays it out; kit::InputError when it cannot be
-// read or its install header cannot be trusted.
-Layout layoutOfCabinet(const std::string& path);
+// directory `deviceDirectory`; InputError when it cannot be read.
+DeviceLayout layoutOfDirectory(const std::string& directory, const std::wstring& deviceDirectory);
+// A main package as its installer lays it out.
+DeviceLayout layoutOfPackage(const Package& package);
 
 // One name of the list as the device reads it, or a line it never reads.
 struct ListLine {
@@ -145,50 +129,53 @@ struct Event {
 
 struct Result {
     std::string name;          // of the directory or CAB
-    std::wstring directory;    // the install directory on the device
+    std::wstring directory;    // the launcher's directory on the device
     std::string start;         // "launcher", "setupHook", "mainPackage"
     std::string listName;      // as the directory spells it
     bool listPresent = false;  // the device had a list to read
     std::vector<ListLine> lines;
     std::vector<Event> events;
-    std::vector<Finding> findings;
+    Findings findings;
     bool launcherRan = false;
     int installerRuns = 0;
     int rejectedRuns = 0;
     int messageBoxes = 0;
     int deleted = 0;
     uint64_t deviceTimeMs = 0;
-
-    int count(bool warnings) const;
 };
-
-// Throws UsageError for options that do not fit the layout (an unknown
-// --hidden entry, a --reject name the device does not install) and
-// kit::InputError when the list cannot be read from this machine.
-Result rehearse(const Options& options, const Layout& layout);
 
 // Virtual time one stand-in installer run takes.
 const unsigned kInstallerRunMs = 30000;
+
+// Throws UsageError for options that do not fit the layout (an unknown
+// --hidden entry, a --reject name the device does not install) and
+// InputError when the list cannot be read from this machine.
+Result rehearse(const Options& options, const DeviceLayout& layout);
 
 // ---- the list (RehearsalList.cpp) ----------------------------------------------------
 
 struct ListReport {
     std::vector<ListLine> lines;  // in file order
-    std::vector<Finding> findings;
+    Findings findings;
 };
-// Reads the list of the simulated device's install directory `directory`
+// Reads the list of the current simulated device's directory `directory`
 // (ends with a backslash), which must be there.
 ListReport checkList(const std::wstring& directory);
 
-// ---- reports (RehearsalReport.cpp) ---------------------------------------------------
+// ---- the listed CABs (Preflight.cpp) ---------------------------------------------------
 
-void writeText(std::ostream& out, const Options& options, const Result& result, bool colour);
-nlohmann::ordered_json toJson(const Options& options, const Result& result, int exitStatus);
-// "Vorlund.ini:3", "Vorlund.ini:2-5", or the entry a finding is about.
-std::string where(const Result& result, const Finding& finding);
+// Each CAB the device would install, its own header read: what a `target`
+// device refuses, a setup library of its own, a file over the launcher or the
+// list. The lines of a CAB the device refuses are marked rejected.
+Findings preflight(const DeviceLayout& layout, const Target& target, std::vector<ListLine>* lines);
+// What a `target` device refuses of a package, by its header.
+Findings refusals(const cecab::Layout& layout, const Target& target, const std::string& file);
+
+// ---- display -------------------------------------------------------------------------
+
 // A name for display: control characters as <TAB> or <0xNN>, in quotes
 // when it is empty or starts or ends with white space; inQuotes always quotes.
 std::string shown(const std::wstring& name);
 std::string inQuotes(const std::wstring& name);
 
-}  // namespace kit::rehearsal
+}  // namespace kit

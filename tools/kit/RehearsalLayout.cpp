@@ -1,18 +1,17 @@
 // What the rehearsal starts from: a bundle directory walked into device
-// entries, or a main CAB laid out as its install header says.
+// entries, or a main package laid out as its install header says.
 #include <algorithm>
+#include <filesystem>
 #include <system_error>
 
-#include "device/sim/DeviceText.h"
-#include "tools/cecab/InstallHeader.h"
-#include "tools/cecab/MainPackage.h"
-#include "tools/kit/Inspect.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Kit.h"
+#include "tools/kit/MainPackage.h"
 #include "tools/kit/Rehearsal.h"
 
 namespace fs = std::filesystem;
 
-namespace kit::rehearsal {
+namespace kit {
 
 namespace {
 
@@ -20,14 +19,6 @@ namespace {
 const int kMaxDepth = 32;
 // The registry types as the device stores them.
 const uint32_t kRegSz = 1, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
-
-// A file name of this machine as the device names it: UTF-8 when it is
-// valid UTF-8, otherwise byte by byte in Windows-1252.
-std::wstring deviceName(const std::string& hostName)
-{
-    std::wstring text;
-    return sim::decodeUtf8(hostName, &text) ? text : sim::fromAnsi(hostName);
-}
 
 // A character the device's file systems do not allow in a name.
 wchar_t forbiddenCharacter(const std::wstring& name)
@@ -40,66 +31,55 @@ wchar_t forbiddenCharacter(const std::wstring& name)
 }
 
 void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring& devicePrefix,
-          int depth, Layout* layout)
+          int depth, DeviceLayout* layout)
 {
     std::error_code ec;
     std::vector<fs::directory_entry> entries;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
         entries.push_back(*it);
     if (ec)
-        throw InputError("cannot read directory " + dir.string() + ": " + ec.message());
+        throw InputError(dir.string(), "cannot be read: " + ec.message());
     std::sort(entries.begin(), entries.end(),
               [](const fs::directory_entry& a, const fs::directory_entry& b) {
                   return a.path().filename().string() < b.path().filename().string();
               });
 
     for (const fs::directory_entry& e : entries) {
-        std::string hostName = hostPrefix + e.path().filename().string();
-        std::wstring name = devicePrefix + deviceName(e.path().filename().string());
+        std::wstring name = devicePrefix + hosttext::fromHost(e.path().filename().string());
+        std::string shownName = hosttext::utf8(name);
         bool directory = e.is_directory(ec);
         wchar_t bad = forbiddenCharacter(name.substr(devicePrefix.size()));
         if (bad != 0) {
             layout->findings.push_back(fileFinding(
-                "bad-file-name", hostName,
+                Code::BadFileName, shown(name),
                 "no device can hold this name (it has " + inQuotes(std::wstring(1, bad)) +
-                    "): the main package cannot carry it; left out",
-                true));
+                    "): the main package cannot carry it; left out"));
             continue;
         }
         if (!directory && !e.is_regular_file(ec)) {
             layout->findings.push_back(fileFinding(
-                "not-a-file", hostName, "neither a file nor a directory here: left out", false));
+                Code::NotAFile, shownName, "neither a file nor a directory here: left out"));
             continue;
         }
         Entry entry;
-        entry.shown = sim::utf8(name);
+        entry.shown = shownName;
         entry.path = layout->directory + name;
         entry.directory = directory;
-        entry.source = e.path();
+        entry.file = e.path().string();
         layout->entries.push_back(entry);
         if (directory && depth < kMaxDepth && !e.is_symlink(ec))
-            walk(e.path(), hostName + "/", name + L"\\", depth + 1, layout);
+            walk(e.path(), hostPrefix + e.path().filename().string() + "/", name + L"\\", depth + 1,
+                 layout);
     }
-}
-
-std::vector<uint8_t> utf16(const std::wstring& text)
-{
-    std::vector<uint8_t> bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
-    }
-    return bytes;
 }
 
 // The value as the installer writes it: 8-bit strings of the header become
 // the device's UTF-16, with %InstallDir% and %CEn% replaced when asked.
-RegistryValue installedValue(const cecab::HeaderRegValue& v, const std::string& key,
-                             const std::string& installPath)
+RegistryValue installedValue(const cecab::LayoutValue& v, const std::string& installPath)
 {
     RegistryValue value;
-    value.key = sim::fromAnsi(key);
-    value.name = sim::fromAnsi(v.name);
+    value.key = hosttext::fromAnsi(v.key);
+    value.name = hosttext::fromAnsi(v.name);
     uint32_t type = v.typeFlags & cecab::kRegTypeMask;
     if (type == cecab::kRegString || type == cecab::kRegMultiString) {
         std::vector<std::string> strings = cecab::splitStrings(v.data);
@@ -107,11 +87,12 @@ RegistryValue installedValue(const cecab::HeaderRegValue& v, const std::string& 
             strings.resize(1);
         std::wstring text;
         for (const std::string& s : strings)
-            text += sim::fromAnsi(v.substitute ? cecab::expandMacros(s, installPath) : s) + L'\0';
+            text +=
+                hosttext::fromAnsi(v.substitute ? cecab::expandMacros(s, installPath) : s) + L'\0';
         if (type == cecab::kRegMultiString || strings.empty())
             text += L'\0';
         value.type = type == cecab::kRegString ? kRegSz : kRegMultiSz;
-        value.data = utf16(text);
+        value.data = hosttext::utf16le(text);
     } else {
         value.type = type == cecab::kRegDword ? kRegDword : kRegBinary;
         value.data.assign(v.data.begin(), v.data.end());
@@ -119,80 +100,68 @@ RegistryValue installedValue(const cecab::HeaderRegValue& v, const std::string& 
     return value;
 }
 
+// The launcher's directory is where everything happens; without a launcher,
+// the directory the package installs to.
+std::string launcherDirectory(const cecab::Layout& l)
+{
+    for (const cecab::LayoutFile& f : l.files) {
+        if (!f.path.empty() && cecab::sameDeviceName(f.name, kLauncherName))
+            return f.path.substr(0, f.path.size() - f.name.size() - 1);
+    }
+    return l.installPath;
+}
+
 }  // namespace
 
-Layout layoutOfDirectory(const std::string& directory, const std::wstring& deviceDirectory)
+DeviceLayout layoutOfDirectory(const std::string& directory, const std::wstring& deviceDirectory)
 {
     std::error_code ec;
     if (!fs::exists(directory, ec))
-        throw InputError(directory + ": no such directory");
+        throw InputError(directory, "no such directory");
     if (!fs::is_directory(directory, ec))
-        throw InputError(directory + ": not a directory");
-    Layout layout;
+        throw InputError(directory, "not a directory");
+    DeviceLayout layout;
     layout.name = directory;
     layout.directory = deviceDirectory;
     walk(fs::path(directory), "", L"", 0, &layout);
     return layout;
 }
 
-Layout layoutOfCabinet(const std::string& path)
+DeviceLayout layoutOfPackage(const Package& package)
 {
-    Inspection in;
-    try {
-        in = inspectCabinet(readFile(path, kMaxCabinetBytes));
-    } catch (const InputError& e) {
-        // Named, as the reader's own messages are not.
-        std::string message = e.what();
-        throw InputError(message.rfind(path, 0) == 0 ? message : path + ": " + message);
-    }
-    if (!in.problems.empty())
-        throw InputError(path + ": the install header cannot be trusted (" +
-                         in.problems.front().where + ": " + in.problems.front().message +
-                         "); vorlund-kit inspect lists every problem");
-    Layout layout;
-    layout.name = path;
-    layout.mainPackage = true;
-    layout.setupLibrary = !in.setupMember.empty();
-    layout.installDir = sim::fromAnsi(in.installPath);
-    // The launcher's directory is where everything happens; without a
-    // launcher, the directory the package installs to.
-    std::string directory = in.installPath;
-    for (const InspectedFile& f : in.files) {
-        if (cecab::sameDeviceName(f.name, cecab::kLauncherName)) {
-            directory = f.path.substr(0, f.path.size() - f.name.size() - 1);
-            break;
-        }
-    }
-    layout.directory = sim::fromAnsi(directory + "\\");
-    auto shownPath = [&](const std::string& p) {
-        bool inside = p.size() > directory.size() + 1 &&
-                      cecab::sameDeviceName(p.substr(0, directory.size() + 1), directory + "\\");
-        return inside ? p.substr(directory.size() + 1) : p;
+    const cecab::Layout& l = package.layout();
+    DeviceLayout layout;
+    layout.name = package.name();
+    layout.package = &package;
+    layout.setupLibrary = package.has(cecab::kSetupDllNumber);
+    layout.installDir = hosttext::fromAnsi(l.installPath);
+    std::string directory = launcherDirectory(l);
+    layout.directory = hosttext::fromAnsi(directory + "\\");
+    auto inside = [&](const std::string& p) {
+        return p.size() > directory.size() + 1 &&
+               cecab::sameDeviceName(p.substr(0, directory.size() + 1), directory + "\\");
     };
-    for (const InspectedDir& d : in.dirs) {
-        Entry e;
-        e.shown = shownPath(d.path);
-        e.path = sim::fromAnsi(d.path);
-        e.directory = true;
-        layout.entries.push_back(e);
+    auto shownPath = [&](const std::string& p) {
+        return hosttext::utf8(hosttext::fromAnsi(inside(p) ? p.substr(directory.size() + 1) : p));
+    };
+    // A directory elsewhere matters to the run only when a file lands in it,
+    // which makes it.
+    for (const cecab::LayoutDir& d : l.dirs) {
+        if (d.known && inside(d.path))
+            layout.entries.push_back({shownPath(d.path), hosttext::fromAnsi(d.path), true, "", -1});
     }
-    std::string listPath = directory + "\\" + cecab::kListName;
-    for (const InspectedFile& f : in.files) {
-        Entry e;
-        e.shown = shownPath(f.path);
-        e.path = sim::fromAnsi(f.path);
-        if (cecab::sameDeviceName(f.path, listPath))
-            e.bytes = in.listBytes;
-        layout.entries.push_back(e);
+    // A file copied only over an existing one is not there after a first
+    // install; a file without a member cannot be copied.
+    for (const cecab::LayoutFile& f : l.files) {
+        if (!f.path.empty() && package.has(f.number) && !(f.flags & cecab::kFileOnlyIfExists))
+            layout.entries.push_back(
+                {shownPath(f.path), hosttext::fromAnsi(f.path), false, "", f.number});
     }
-    const cecab::InstallHeader& h = in.header;
-    for (const cecab::HeaderRegValue& v : h.regValues) {
-        const cecab::HeaderHive* hive = cecab::findHive(h, v.hiveId);
-        if (hive->root == cecab::kHkcu)
-            layout.registry.push_back(
-                installedValue(v, cecab::joinParts(h, hive->parts), in.installPath));
+    for (const cecab::LayoutValue& v : l.values) {
+        if (v.root == cecab::kHkcu)
+            layout.registry.push_back(installedValue(v, l.installPath));
     }
     return layout;
 }
 
-}  // namespace kit::rehearsal
+}  // namespace kit

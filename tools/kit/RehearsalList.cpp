@@ -9,21 +9,21 @@
 
 #include "common/SharedTexts.h"
 #include "common/WideText.h"
-#include "device/sim/DeviceText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
+#include "tools/hosttext/HostText.h"
 #include "tools/kit/Rehearsal.h"
 
-namespace kit::rehearsal {
+namespace kit {
 
 namespace {
 
 using device::kAttrDirectory;
 using device::kAttrHidden;
-using sim::decodeUtf8;
-using sim::inWindows1252;
-using sim::undefinedIn1252;
-using sim::utf8;
+using hosttext::decodeUtf8;
+using hosttext::inWindows1252;
+using hosttext::undefinedIn1252;
+using hosttext::utf8;
 using vorlund::CabListReader;
 using vorlund::kCabExtension;
 using vorlund::kCabListName;
@@ -97,11 +97,6 @@ std::vector<ReadName> readAsDevice(const std::wstring& listPath)
     return names;
 }
 
-std::wstring folded(const std::wstring& name)
-{
-    return sim::current().canonical(L"\\" + name).substr(1);
-}
-
 // Edit distance with transpositions, 3 meaning "3 or more".
 int distance(const std::wstring& a, const std::wstring& b)
 {
@@ -148,23 +143,25 @@ bool isUtf16(const std::string& bytes)
 
 // Lint of one line's bytes: what the reader keeps that a person would not
 // expect. None of it decides which names exist.
-void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
+void lintLine(const std::string& raw, int line, Findings* out)
 {
     if (!raw.empty() &&
         (raw.front() == ' ' || raw.front() == '\t' || raw.back() == ' ' || raw.back() == '\t')) {
         bool front = raw.front() == ' ' || raw.front() == '\t';
         std::string what = front ? (raw.front() == ' ' ? "a leading space" : "a leading tab")
                                  : (raw.back() == ' ' ? "a trailing space" : "a trailing tab");
-        out->push_back(lineFinding(
-            "whitespace", line, "has " + what + ": the device keeps spaces and tabs in the name"));
+        out->push_back(
+            lineFinding(Code::Whitespace, line,
+                        "has " + what + ": the device keeps spaces and tabs in the name"));
     }
     size_t nul = raw.find('\0');
     if (nul != std::string::npos)
-        out->push_back(lineFinding(
-            "nul", line, "holds a NUL byte: the device reads no further in this 4096-byte block"));
+        out->push_back(
+            lineFinding(Code::Nul, line,
+                        "holds a NUL byte: the device reads no further in this 4096-byte block"));
     for (unsigned char c : raw) {
         if ((c < 0x20 && c != '\t' && c != 0) || c == 0x7F) {
-            out->push_back(lineFinding("control", line,
+            out->push_back(lineFinding(Code::Control, line,
                                        "holds the control character " + shown(std::wstring(1, c)) +
                                            ", which no file name can hold"));
             break;
@@ -179,7 +176,7 @@ void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
     if (decodeUtf8(text, &decoded, &multibyte) && multibyte) {
         std::string message =
             "is UTF-8 text (" + inQuotes(decoded) +
-            "), but the device reads Windows-1252: " + inQuotes(sim::fromAnsi(text));
+            "), but the device reads Windows-1252: " + inQuotes(hosttext::fromAnsi(text));
         auto lost = std::find_if(decoded.begin(), decoded.end(),
                                  [](wchar_t c) { return !inWindows1252(c); });
         if (lost != decoded.end())
@@ -187,14 +184,14 @@ void lintLine(const std::string& raw, int line, std::vector<Finding>* out)
                        " has no Windows-1252 form, so no list can name that file: rename it";
         else
             message += "; save the list as Windows-1252 (ANSI)";
-        out->push_back(lineFinding("encoding", line, message));
+        out->push_back(lineFinding(Code::Encoding, line, message));
         return;
     }
     for (unsigned char c : text) {
         if (undefinedIn1252(c)) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "0x%02X", c);
-            out->push_back(lineFinding("encoding", line,
+            out->push_back(lineFinding(Code::Encoding, line,
                                        std::string("holds the byte ") + hex +
                                            ", which is no character in Windows-1252"));
             return;
@@ -209,11 +206,11 @@ std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
     sim::Device& dev = sim::current();
     size_t cut = name.find_last_of(L"\\/");
     std::wstring sub = cut == std::wstring::npos ? L"" : name.substr(0, cut + 1);
-    std::wstring wanted = folded(lastComponent(name));
+    std::wstring wanted = hosttext::folded(lastComponent(name));
     std::wstring best;
     int bestScore = 4;
     for (const std::wstring& entry : dev.list(directory + sub)) {
-        std::wstring candidate = folded(entry);
+        std::wstring candidate = hosttext::folded(entry);
         const std::wstring& shorter = candidate.size() < wanted.size() ? candidate : wanted;
         const std::wstring& longer = candidate.size() < wanted.size() ? wanted : candidate;
         // Short names are all close to each other: allow fewer edits there.
@@ -232,178 +229,218 @@ std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
     return best;
 }
 
-}  // namespace
+// The list of one directory checked: its bytes linted line by line, each
+// name the device reads placed on its line and judged, the lines it never reads.
+class ListCheck {
+public:
+    explicit ListCheck(const std::wstring& directory);
+    ListReport run();
 
-ListReport checkList(const std::wstring& directory)
-{
-    sim::Device& dev = sim::current();
-    ListReport report;
-    std::wstring listPath = directory + kCabListName;
-    const sim::FileNode* node = dev.node(listPath);
-    const std::string bytes = node ? node->content : std::string();
-    const std::string listName = node ? utf8(node->name) : utf8(kCabListName);
-    std::vector<RawLine> lines = splitLines(bytes);
-    std::vector<ReadName> names = readAsDevice(listPath);
-    std::vector<Finding>& out = report.findings;
-
-    // Byte-level lint, per line.
-    bool utf16 = isUtf16(bytes);
-    if (utf16) {
-        out.push_back(lineFinding("encoding", 1,
-                                  "the list is UTF-16 text, but the device reads 8-bit "
-                                  "Windows-1252 text: save it as Windows-1252 (ANSI)"));
-    } else {
-        bool bom = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
-        if (bom) {
-            std::string first = names.empty() ? "" : ": " + inQuotes(names.front().name);
-            out.push_back(lineFinding("bom", 1,
-                                      "starts with a UTF-8 byte-order mark, which the device reads "
-                                      "into the first name" +
-                                          first + "; save without it"));
-        }
-        for (const RawLine& l : lines) {
-            size_t from = l.start == 0 && bom ? 3 : l.start;
-            if (from < l.end)
-                lintLine(bytes.substr(from, l.end - from), l.number, &out);
-        }
+private:
+    void lintBytes();
+    void placeName(const ReadName& n);
+    void skipped(const ReadName& n, const device::FoundEntry* entry, ListLine* l);
+    void taken(const ReadName& n, const device::FoundEntry& entry, const ListLine& l);
+    void unreadLines();
+    void add(Code code, int line, const std::string& message)
+    {
+        report_.findings.push_back(lineFinding(code, line, message));
     }
 
-    // The names the device reads, each where it sits.
     struct Placed {
         size_t offset;
         ListLine line;
     };
-    std::vector<Placed> placed;
-    std::map<std::wstring, int> firstLine;  // canonical path → first line naming it
-    std::vector<bool> lineRead(lines.size() + 2, false);
-    for (const ReadName& n : names) {
-        const RawLine& raw = lineAt(lines, n.start);
-        lineRead[raw.number] = true;
-        ListLine l;
-        l.line = raw.number;
-        l.name = n.name;
-        l.partial = n.start != raw.start || n.end != raw.end;
-        if (l.partial)
-            out.push_back(lineFinding(
-                "partial", l.line, "the device reads only " + inQuotes(n.name) + " of this line"));
-        wchar_t path[device::kMaxLongPath];
-        if (!vorlund::buildCabPath(path, directory.c_str(), n.name.c_str())) {
-            l.skipReason = "path too long";
-            out.push_back(lineFinding("path-too-long", l.line,
-                                      inQuotes(n.name) + ": the path is longer than " +
-                                          std::to_string(device::kMaxLongPath - 1) +
-                                          " characters; skipped without a word"));
-            placed.push_back({n.start, l});
-            continue;
-        }
-        l.path = path;
-        l.installable = vorlund::isInstallableFile(path);
-        device::FoundEntry entry;
-        bool found = device::findFirst(path, &entry);
-        if (!l.installable) {
-            std::string what;
-            if (!found) {
-                l.skipReason = "no such file";
-                what = hasWildcard(n.name) ? "no file matches this wildcard" : "no such file";
-                std::wstring near = hasWildcard(n.name) ? L"" : nearMiss(directory, n.name);
-                size_t cut = n.name.find_last_of(L"\\/");
-                const sim::FileNode* sub = cut == std::wstring::npos
-                                               ? nullptr
-                                               : dev.node(directory + n.name.substr(0, cut));
-                if (cut != std::wstring::npos &&
-                    (sub == nullptr || !(sub->attributes & kAttrDirectory)))
-                    what = "no directory " + inQuotes(n.name.substr(0, cut));
-                else if (!near.empty())
-                    what += " (did you mean " + inQuotes(near) + "?)";
-            } else if (entry.attributes & kAttrDirectory) {
-                l.skipReason = what = "a directory";
-            } else if (entry.attributes & kAttrHidden) {
-                l.skipReason = what = "hidden";
-            } else {
-                l.skipReason = what = "system";
-            }
-            std::string code = !found                                ? "missing"
-                               : (entry.attributes & kAttrDirectory) ? "directory"
-                               : (entry.attributes & kAttrHidden)    ? "hidden"
-                                                                     : "system";
-            out.push_back(lineFinding(code, l.line,
-                                      inQuotes(n.name) + ": " + what +
-                                          "; the device skips it without a word"));
-        } else {
-            if (hasWildcard(n.name))
-                out.push_back(lineFinding("wildcard", l.line,
-                                          inQuotes(n.name) +
-                                              " holds a wildcard: the device's check "
-                                              "finds " +
-                                              inQuotes(entry.name) +
-                                              ", but the installer is handed the "
-                                              "name with the wildcard in it"));
-            else if (lastComponent(n.name) != entry.name)
-                out.push_back(lineFinding("case", l.line,
-                                          inQuotes(n.name) + " names " + inQuotes(entry.name) +
-                                              " (letter case does not matter on the device)",
-                                          false));
-            if (!vorlund::endsWithIgnoringCase(n.name.c_str(), kCabExtension))
-                out.push_back(lineFinding(
-                    "not-cab", l.line,
-                    inQuotes(n.name) + " does not end in .cab: the installer "
-                                       "is run on it all the same, and the sweep leaves it"));
-        }
-        std::wstring key = dev.canonical(path);
-        auto earlier = firstLine.find(key);
-        if (earlier != firstLine.end()) {
-            l.repeats = earlier->second;
-            out.push_back(lineFinding("duplicate", l.line,
-                                      inQuotes(n.name) + " repeats line " +
-                                          std::to_string(earlier->second) +
-                                          (l.installable ? ": the device installs it twice" : "")));
-        } else {
-            firstLine[key] = l.line;
-        }
-        placed.push_back({n.start, l});
-    }
+    sim::Device& dev_;
+    const std::wstring& directory_;
+    std::string bytes_;
+    std::string listName_;
+    std::vector<RawLine> lines_;
+    std::vector<ReadName> names_;
+    bool utf16_ = false;
+    std::vector<Placed> placed_;
+    std::map<std::wstring, int> firstLine_;  // canonical path -> first line naming it
+    std::vector<bool> lineRead_;
+    ListReport report_;
+};
 
-    // Lines with bytes that no name came from.
-    int nulLine = 0;  // the last line so far that holds a NUL byte
-    for (const RawLine& raw : lines) {
-        if (bytes.find('\0', raw.start) < raw.end)
-            nulLine = raw.number;
-        if (raw.end > raw.start && !lineRead[raw.number]) {
-            std::string text = bytes.substr(raw.start, raw.end - raw.start);
-            ListLine l;
-            l.line = raw.number;
-            l.name = sim::fromAnsi(text);
-            l.read = false;
-            size_t beforeNul = std::min(text.find('\0'), text.size());
-            if (beforeNul > static_cast<size_t>(device::kMaxNameBytes)) {
-                l.skipReason = "over 255 bytes";
-                out.push_back(lineFinding("too-long", l.line,
-                                          std::to_string(beforeNul) +
-                                              " bytes long: the device "
-                                              "passes over names longer than 255 bytes"));
-            } else if (nulLine != 0) {
-                l.skipReason = "after a NUL byte";
-                if (!utf16 && nulLine != raw.number)
-                    out.push_back(
-                        lineFinding("unread", l.line,
-                                    "never read: the NUL byte on line " + std::to_string(nulLine) +
-                                        " ends the device's reading of its 4096-byte block"));
-            } else {
-                l.skipReason = "never read";
-                out.push_back(lineFinding("unread", l.line, "never read by the device"));
-            }
-            placed.push_back({raw.start, l});
-        }
-    }
-    if (names.empty())
-        out.push_back(
-            lineFinding("empty-list", 0, listName + " names no CAB: nothing is installed"));
-
-    std::stable_sort(placed.begin(), placed.end(),
-                     [](const Placed& a, const Placed& b) { return a.offset < b.offset; });
-    for (Placed& p : placed)
-        report.lines.push_back(p.line);
-    return report;
+ListCheck::ListCheck(const std::wstring& directory) : dev_(sim::current()), directory_(directory)
+{
+    const sim::FileNode* node = dev_.node(directory + kCabListName);
+    bytes_ = node ? node->content : std::string();
+    listName_ = node ? utf8(node->name) : utf8(kCabListName);
+    lines_ = splitLines(bytes_);
+    names_ = readAsDevice(directory + kCabListName);
+    lineRead_.assign(lines_.size() + 2, false);
 }
 
-}  // namespace kit::rehearsal
+ListReport ListCheck::run()
+{
+    lintBytes();
+    for (const ReadName& n : names_)
+        placeName(n);
+    unreadLines();
+    if (names_.empty())
+        add(Code::EmptyList, 0, listName_ + " names no CAB: nothing is installed");
+    std::stable_sort(placed_.begin(), placed_.end(),
+                     [](const Placed& a, const Placed& b) { return a.offset < b.offset; });
+    for (Placed& p : placed_)
+        report_.lines.push_back(p.line);
+    return report_;
+}
+
+// Byte-level lint, per line.
+void ListCheck::lintBytes()
+{
+    utf16_ = isUtf16(bytes_);
+    if (utf16_) {
+        add(Code::Encoding, 1,
+            "the list is UTF-16 text, but the device reads 8-bit Windows-1252 text: save it as "
+            "Windows-1252 (ANSI)");
+        return;
+    }
+    bool bom = bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (bom) {
+        std::string first = names_.empty() ? "" : ": " + inQuotes(names_.front().name);
+        add(Code::Bom, 1,
+            "starts with a UTF-8 byte-order mark, which the device reads into the first name" +
+                first + "; save without it");
+    }
+    for (const RawLine& l : lines_) {
+        size_t from = l.start == 0 && bom ? 3 : l.start;
+        if (from < l.end)
+            lintLine(bytes_.substr(from, l.end - from), l.number, &report_.findings);
+    }
+}
+
+// A name the device reads, on its line, with what the launcher's own test
+// and search make of it.
+void ListCheck::placeName(const ReadName& n)
+{
+    const RawLine& raw = lineAt(lines_, n.start);
+    lineRead_[raw.number] = true;
+    ListLine l;
+    l.line = raw.number;
+    l.name = n.name;
+    l.partial = n.start != raw.start || n.end != raw.end;
+    if (l.partial)
+        add(Code::Partial, l.line, "the device reads only " + inQuotes(n.name) + " of this line");
+    wchar_t path[device::kMaxLongPath];
+    if (!vorlund::buildCabPath(path, directory_.c_str(), n.name.c_str())) {
+        l.skipReason = "path too long";
+        add(Code::PathTooLong, l.line,
+            inQuotes(n.name) + ": the path is longer than " +
+                std::to_string(device::kMaxLongPath - 1) + " characters; skipped without a word");
+        placed_.push_back({n.start, l});
+        return;
+    }
+    l.path = path;
+    l.installable = vorlund::isInstallableFile(path);
+    device::FoundEntry entry;
+    bool found = device::findFirst(path, &entry);
+    if (!l.installable)
+        skipped(n, found ? &entry : nullptr, &l);
+    else
+        taken(n, entry, l);
+    std::wstring key = dev_.canonical(path);
+    auto earlier = firstLine_.find(key);
+    if (earlier != firstLine_.end()) {
+        l.repeats = earlier->second;
+        add(Code::Duplicate, l.line,
+            inQuotes(n.name) + " repeats line " + std::to_string(earlier->second) +
+                (l.installable ? ": the device installs it twice" : ""));
+    } else {
+        firstLine_[key] = l.line;
+    }
+    placed_.push_back({n.start, l});
+}
+
+// Why the device skips a name, and what it might have meant.
+void ListCheck::skipped(const ReadName& n, const device::FoundEntry* entry, ListLine* l)
+{
+    std::string what;
+    Code code = Code::Missing;
+    if (!entry) {
+        l->skipReason = "no such file";
+        what = hasWildcard(n.name) ? "no file matches this wildcard" : "no such file";
+        std::wstring near = hasWildcard(n.name) ? L"" : nearMiss(directory_, n.name);
+        size_t cut = n.name.find_last_of(L"\\/");
+        const sim::FileNode* sub =
+            cut == std::wstring::npos ? nullptr : dev_.node(directory_ + n.name.substr(0, cut));
+        if (cut != std::wstring::npos && (sub == nullptr || !(sub->attributes & kAttrDirectory)))
+            what = "no directory " + inQuotes(n.name.substr(0, cut));
+        else if (!near.empty())
+            what += " (did you mean " + inQuotes(near) + "?)";
+    } else if (entry->attributes & kAttrDirectory) {
+        l->skipReason = what = "a directory";
+        code = Code::Directory;
+    } else if (entry->attributes & kAttrHidden) {
+        l->skipReason = what = "hidden";
+        code = Code::Hidden;
+    } else {
+        l->skipReason = what = "system";
+        code = Code::System;
+    }
+    add(code, l->line, inQuotes(n.name) + ": " + what + "; the device skips it without a word");
+}
+
+// What surprises a name the device takes may hold.
+void ListCheck::taken(const ReadName& n, const device::FoundEntry& entry, const ListLine& l)
+{
+    if (hasWildcard(n.name))
+        add(Code::Wildcard, l.line,
+            inQuotes(n.name) + " holds a wildcard: the device's check finds " +
+                inQuotes(entry.name) +
+                ", but the installer is handed the name with the wildcard in it");
+    else if (lastComponent(n.name) != entry.name)
+        add(Code::Case, l.line,
+            inQuotes(n.name) + " names " + inQuotes(entry.name) +
+                " (letter case does not matter on the device)");
+    if (!vorlund::endsWithIgnoringCase(n.name.c_str(), kCabExtension))
+        add(Code::NotCab, l.line,
+            inQuotes(n.name) + " does not end in .cab: the installer is run on it all the same, "
+                               "and the sweep leaves it");
+}
+
+// Lines with bytes that no name came from.
+void ListCheck::unreadLines()
+{
+    int nulLine = 0;  // the last line so far that holds a NUL byte
+    for (const RawLine& raw : lines_) {
+        if (bytes_.find('\0', raw.start) < raw.end)
+            nulLine = raw.number;
+        if (raw.end == raw.start || lineRead_[raw.number])
+            continue;
+        std::string text = bytes_.substr(raw.start, raw.end - raw.start);
+        ListLine l;
+        l.line = raw.number;
+        l.name = hosttext::fromAnsi(text);
+        l.read = false;
+        size_t beforeNul = std::min(text.find('\0'), text.size());
+        if (beforeNul > static_cast<size_t>(device::kMaxNameBytes)) {
+            l.skipReason = "over 255 bytes";
+            add(Code::TooLong, l.line,
+                std::to_string(beforeNul) +
+                    " bytes long: the device passes over names longer than 255 bytes");
+        } else if (nulLine != 0) {
+            l.skipReason = "after a NUL byte";
+            if (!utf16_ && nulLine != raw.number)
+                add(Code::Unread, l.line,
+                    "never read: the NUL byte on line " + std::to_string(nulLine) +
+                        " ends the device's reading of its 4096-byte block");
+        } else {
+            l.skipReason = "never read";
+            add(Code::Unread, l.line, "never read by the device");
+        }
+        placed_.push_back({raw.start, l});
+    }
+}
+
+}  // namespace
+
+ListReport checkList(const std::wstring& directory)
+{
+    return ListCheck(directory).run();
+}
+
+}  // namespace kit

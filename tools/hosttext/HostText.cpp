@@ -1,9 +1,9 @@
-// Text between this machine and the device (see DeviceText.h).
-#include "device/sim/DeviceText.h"
+// Text between this machine and the device (see HostText.h).
+#include "tools/hosttext/HostText.h"
 
-#include <cstdint>
+#include <cstdio>
 
-namespace sim {
+namespace hosttext {
 
 namespace {
 
@@ -13,6 +13,36 @@ const wchar_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026,
                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+// The length of the valid UTF-8 character at bytes[i], 0 when there is none,
+// and its value.
+size_t utf8Char(const std::string& bytes, size_t i, uint32_t* value)
+{
+    unsigned char lead = static_cast<unsigned char>(bytes[i]);
+    if (lead < 0x80) {
+        *value = lead;
+        return 1;
+    }
+    size_t extra = lead >= 0xC2 && lead <= 0xDF   ? 1
+                   : lead >= 0xE0 && lead <= 0xEF ? 2
+                   : lead >= 0xF0 && lead <= 0xF4 ? 3
+                                                  : 0;
+    if (extra == 0 || i + extra >= bytes.size())
+        return 0;
+    uint32_t c = lead & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        unsigned char next = static_cast<unsigned char>(bytes[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kLeast[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+        return 0;
+    *value = c;
+    return extra + 1;
+}
 
 }  // namespace
 
@@ -87,40 +117,60 @@ bool decodeUtf8(const std::string& bytes, std::wstring* text, bool* multibyte)
     text->clear();
     if (multibyte)
         *multibyte = false;
-    size_t i = 0;
-    while (i < bytes.size()) {
-        unsigned char lead = static_cast<unsigned char>(bytes[i]);
-        if (lead < 0x80) {
-            text->push_back(lead);
-            ++i;
-            continue;
-        }
-        int extra = -1;
-        if (lead >= 0xC2 && lead <= 0xDF)
-            extra = 1;
-        else if (lead >= 0xE0 && lead <= 0xEF)
-            extra = 2;
-        else if (lead >= 0xF0 && lead <= 0xF4)
-            extra = 3;
-        if (extra < 0 || i + extra >= bytes.size())
-            return false;
-        uint32_t c = lead & (0x3F >> extra);
-        for (int k = 1; k <= extra; ++k) {
-            unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-        static const uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
-        if (c < kLeast[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t c = 0;
+        size_t n = utf8Char(bytes, i, &c);
+        if (n == 0)
             return false;
         text->push_back(static_cast<wchar_t>(c));
-        if (multibyte)
+        if (multibyte && n > 1)
             *multibyte = true;
-        i += extra + 1;
+        i += n;
     }
     return true;
+}
+
+std::wstring fromHost(const std::string& bytes)
+{
+    std::wstring text;
+    return decodeUtf8(bytes, &text) ? text : fromAnsi(bytes);
+}
+
+std::string printable(const std::string& bytes)
+{
+    std::string out;
+    for (size_t i = 0; i < bytes.size();) {
+        uint32_t c = 0;
+        size_t n = utf8Char(bytes, i, &c);
+        if (n == 0) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(bytes[i]));
+            out += hex;
+            n = 1;
+        } else {
+            out.append(bytes, i, n);
+        }
+        i += n;
+    }
+    return out;
+}
+
+std::vector<uint8_t> utf16le(const std::wstring& text)
+{
+    std::vector<uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::wstring fromUtf16le(const std::vector<uint8_t>& bytes)
+{
+    std::wstring text;
+    for (size_t i = 0; i + 1 < bytes.size() && (bytes[i] || bytes[i + 1]); i += 2)
+        text.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8));
+    return text;
 }
 
 wchar_t foldCase(wchar_t c)
@@ -132,13 +182,21 @@ wchar_t foldCase(wchar_t c)
     return c;
 }
 
-std::wstring quotedPath(const std::wstring& commandLine)
+std::wstring folded(const std::wstring& text)
 {
-    size_t open = commandLine.find(L'"');
-    size_t close = commandLine.rfind(L'"');
-    if (open == std::wstring::npos || close == open)
-        return L"";
-    return commandLine.substr(open + 1, close - open - 1);
+    std::wstring out = text;
+    for (wchar_t& c : out)
+        c = foldCase(c);
+    return out;
 }
 
-}  // namespace sim
+std::string folded(const std::string& ansi)
+{
+    // Windows-1252 has the Latin-1 letters at the same byte values.
+    std::string out = ansi;
+    for (char& c : out)
+        c = static_cast<char>(foldCase(static_cast<unsigned char>(c)));
+    return out;
+}
+
+}  // namespace hosttext

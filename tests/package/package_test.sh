@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# vorlund-kit's .deb as a vendor gets it: scripts/package builds it, dpkg-deb -x unpacks it
+# into a scratch directory, the program runs from there, and lintian reads the package.
+# Closes with "N passed, N failed".
+set -uo pipefail
+source "$(dirname "$0")/../../scripts/lib.sh"
+ensure_packages lintian dpkg-dev file man-db
+root="$VORLUND_ROOT"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+
+passed=0
+failed=0
+check() {  # check NAME COMMAND...: one case, its output shown only when it fails
+    local name="$1" out
+    shift
+    if out="$("$@" 2>&1)"; then
+        echo "ok      $name"
+        passed=$((passed + 1))
+    else
+        echo "FAILED  $name"
+        [ -n "$out" ] && sed 's/^/        /' <<<"$out"
+        failed=$((failed + 1))
+    fi
+}
+fail() { echo "$*"; exit 1; }  # ends the case: check runs it in a subshell
+
+version="$(sed -n 's/^project(Vorlund VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+start=$SECONDS
+if ! deb="$("$root/scripts/package" 2>"$scratch/package.log")" || [ ! -f "$deb" ]; then
+    tail -40 "$scratch/package.log"
+    echo "FAILED  scripts/package builds the .deb"
+    echo "0 passed, 1 failed"
+    exit 1
+fi
+echo "scripts/package: $deb in $((SECONDS - start)) s"
+dpkg-deb -x "$deb" "$scratch/root"
+kit="$scratch/root/usr/bin/vorlund-kit"
+field() { dpkg-deb -f "$deb" "$1"; }
+
+file_name() {
+    [ "$(basename "$deb")" = "vorlund-kit_${version}_$(dpkg --print-architecture).deb" ] ||
+        fail "$(basename "$deb") is not named for version $version"
+}
+control_fields() {
+    [ "$(field Package)" = vorlund-kit ] || fail "Package: $(field Package)"
+    [ "$(field Version)" = "$version" ] || fail "Version: $(field Version), not $version"
+    [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
+    [ "$(field Description | wc -l)" -gt 2 ] || fail "no long description"
+}
+# Depends comes from dpkg-shlibdeps: the cabinet libraries the program links must be named.
+computed_depends() {
+    local names lib
+    names="$(field Depends | sed 's/ ([^)]*)//g; s/, /\n/g')"
+    for lib in libc6 libstdc++6 libgcab-1.0-0 libmspack0 libglib2.0-0; do
+        grep -qxF "$lib" <<<"$names" || fail "Depends lacks $lib: $(field Depends)"
+    done
+}
+# The kit and its documents, nothing else of the host build (no tests, benchmarks, libraries).
+only_the_kit() {
+    local expected="./usr/bin/vorlund-kit
+./usr/share/doc/vorlund-kit/MAIN_PACKAGE.md.gz
+./usr/share/doc/vorlund-kit/README.md.gz
+./usr/share/doc/vorlund-kit/changelog.gz
+./usr/share/doc/vorlund-kit/copyright
+./usr/share/man/man1/vorlund-kit.1.gz"
+    diff <(echo "$expected") <(cd "$scratch/root" && find . -type f | sort)
+}
+same_documents() {
+    cmp <(zcat "$scratch/root/usr/share/doc/vorlund-kit/README.md.gz") "$root/README.md" &&
+        cmp <(zcat "$scratch/root/usr/share/doc/vorlund-kit/MAIN_PACKAGE.md.gz") "$root/docs/MAIN_PACKAGE.md"
+}
+# The licence in Debian's machine-readable copyright form, its text the LICENSE file's.
+copyright_file() {
+    local copyright="$scratch/root/usr/share/doc/vorlund-kit/copyright"
+    grep -q '^Format: .*copyright-format/1.0/$' "$copyright" || fail "no Format line"
+    grep -q '^License: proprietary$' "$copyright" || fail "no License: proprietary"
+    grep -Eq '^Copyright: [0-9]{4} Brannoch Software$' "$copyright" || fail "no Copyright line"
+    diff <(sed -n '/^License:/,$p' "$copyright" | tail -n +2 | sed 's/^ //; s/^\.$//') "$root/LICENSE"
+}
+changelog_entry() {
+    zcat "$scratch/root/usr/share/doc/vorlund-kit/changelog.gz" | head -1 |
+        grep -qx "vorlund-kit ($version) unstable; urgency=medium" || fail "changelog not for $version"
+}
+version_option() {
+    local out
+    out="$("$kit" --version)" || fail "status $?"
+    [ "$out" = "vorlund-kit $version" ] || fail "printed: $out"
+}
+help_option() {
+    local out sub
+    out="$("$kit" --help)" || fail "status $?"
+    for sub in pack inspect rehearse; do
+        grep -Eq "^  $sub " <<<"$out" || fail "--help does not list $sub"
+        "$kit" "$sub" --help >/dev/null || fail "$sub --help: status $?"
+    done
+}
+# The sample bundle rehearsed by the unpacked program prints the README's golden text, status 1.
+rehearse_sample() {
+    local status
+    (cd "$root" && "$kit" rehearse examples/bundle) >"$scratch/rehearse.txt"
+    status=$?
+    [ "$status" -eq 1 ] || fail "status $status, not 1 (warned)"
+    diff "$root/tests/kit/golden/rehearse-bundle.txt" "$scratch/rehearse.txt"
+}
+# The manual page carries the version, and every option of every subcommand's --help.
+manual_page() {
+    local page sub option
+    page="$(zcat "$scratch/root/usr/share/man/man1/vorlund-kit.1.gz")"
+    grep -q "^\.TH VORLUND-KIT \"1\" .*\"vorlund-kit $version\"" <<<"$page" || fail "no .TH line for $version"
+    for sub in pack inspect rehearse; do
+        grep -q "^\.SS \"vorlund-kit $sub\"$" <<<"$page" || fail "no section for $sub"
+        for option in $("$kit" "$sub" --help | grep -Eo -- '--[a-z][a-z-]*' | sort -u); do
+            grep -qF -- "${option//-/\\-}" <<<"$page" || fail "$sub $option is not in the page"
+        done
+    done
+    MANWIDTH=80 man --warnings -l "$scratch/root/usr/share/man/man1/vorlund-kit.1.gz" 2>&1 >/dev/null |
+        grep . && fail "man warns"
+    return 0
+}
+# cmake --install from the package tree lays out the same files under any prefix.
+cmake_install() {
+    cmake --install "$root/build/package" --prefix "$scratch/prefix" >/dev/null || fail "cmake --install failed"
+    diff <(cd "$scratch/root/usr" && find . -type f | sort) <(cd "$scratch/prefix" && find . -type f | sort)
+}
+# Errors and warnings fail; the pedantic and informational tags are only shown.
+lintian_clean() {
+    lintian --pedantic --display-info "$deb" 2>&1 | grep -v 'running with root privileges' >"$scratch/lintian.txt"
+    cat "$scratch/lintian.txt"
+    ! grep -Eq '^(E|W):' "$scratch/lintian.txt"
+}
+
+check "the .deb is named vorlund-kit_${version}_ARCH.deb" file_name
+check "control: package, version, maintainer, description" control_fields
+check "Depends computed from the program" computed_depends
+check "the package holds the kit and its documents only" only_the_kit
+check "README.md and MAIN_PACKAGE.md installed as they are" same_documents
+check "copyright file: the licence, machine-readable" copyright_file
+check "changelog for the version" changelog_entry
+check "vorlund-kit --version" version_option
+check "vorlund-kit --help and each subcommand's" help_option
+check "vorlund-kit rehearse examples/bundle" rehearse_sample
+check "manual page: version and every option" manual_page
+check "cmake --install to a prefix" cmake_install
+check "lintian: no error, no warning" lintian_clean
+echo "Depends: $(field Depends)"
+echo "size: $(stat -c %s "$deb") bytes, installed $(field Installed-Size) KiB"
+[ -s "$scratch/lintian.txt" ] && sed 's/^/lintian: /' "$scratch/lintian.txt"
+echo "package tier: $((SECONDS - start)) s"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
