@@ -56,7 +56,8 @@ set_target_properties(VorlundSetup PROPERTIES PREFIX "" OUTPUT_NAME VorlundSetup
 
 # ---- Wine test helpers (not shipped) -----------------------------------------
 # Desktop programs that stand in for the device's installer and user under
-# Wine; they need the desktop API, so never for the device.
+# Wine; they need the desktop API. Of them only the stand-in program is built
+# for the device, as a probe a person runs there.
 if(MINGW AND NOT WINCE)
     set(VORLUND_HELPERS_DEFAULT ON)
 else()
@@ -67,4 +68,7 @@ option(VORLUND_WINDOWS_TEST_HELPERS "Build the stand-in programs of tests/window
 if(VORLUND_WINDOWS_TEST_HELPERS)
     add_subdirectory(tests/windows)
     add_subdirectory(bench/windows)
+elseif(WINCE)
+    # The same stand-in program, for the device: the bring-up probe StandIn.exe.
+    add_subdirectory(tests/windows)
 endif()

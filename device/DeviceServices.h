@@ -94,15 +94,25 @@ void closeHandle(ThreadHandle thread);
 // ---- Processes ----------------------------------------------------------------
 
 // Starts `program` (a full device path) with `commandLine` (null for none),
-// without handle inheritance and with default creation flags. The process
-// and thread handles are returned only where their pointers are non-null;
-// otherwise none are kept. False when the program cannot be started.
-bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
+// without handle inheritance and with default creation flags. The command
+// line is the caller's own writable buffer: the platform may write into it
+// while it starts the program, so its text afterwards is not to be relied on.
+// The process and thread handles are returned only where their pointers are
+// non-null; otherwise none are kept. False when the program cannot be started.
+bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* process,
                   ThreadHandle* thread);
 
 // Waits until the process ends or `milliseconds` pass (kWaitForever: no
-// limit). The outcome is not reported.
+// limit). The outcome is not reported. Nothing sent to this thread's windows
+// meanwhile is answered.
 void waitProcess(ProcessHandle process, UInt32 milliseconds);
+
+// The same wait, during which messages that other threads send to this
+// thread's windows are answered, so that a process which sends to every
+// top-level window (a settings or font change) is not stopped by ours.
+// Posted messages are neither removed nor dispatched: there is still no
+// message loop.
+void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds);
 
 // Whether the exit status of the process can be read.
 bool exitStatusReadable(ProcessHandle process);
@@ -119,8 +129,12 @@ bool ownModulePath(wchar_t* buffer, int capacity);
 
 // ---- Windows -------------------------------------------------------------------
 
-// The last top-level window in Z-order, and the one before a given window
-// (towards the first). Null when there is none.
+// A walk over the top-level windows: lastTopLevelWindow takes the list of
+// them as it is at that moment and answers its last window in Z-order;
+// windowBefore answers the window before a given one (towards the first) in
+// that same list. A window that closes or moves during the walk neither ends
+// it nor is met twice (one that closed is still met, and reads as closed); one
+// that appears during it is not in the list. Null when there is none.
 WindowHandle lastTopLevelWindow();
 WindowHandle windowBefore(WindowHandle window);
 
@@ -157,7 +171,7 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
 void showWindow(WindowHandle window, int command);
 void bringToFront(WindowHandle window);
 // Invalidates the window and paints it at once with the given redraw flags
-// (0x101: invalidate, update now).
+// (0x181: invalidate, update now, children included).
 void repaintNow(WindowHandle window, UInt32 flags);
 void destroyWindow(WindowHandle window);
 ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second);

@@ -62,9 +62,9 @@ void deriveDirectory(const wchar_t* modulePath, wchar_t* directory)
 void waitForRunningInstallers()
 {
     device::pause(kStartPauseMs);
-    // The one walk only collects: a window whose installer ends while it is
-    // waited for is gone, and asking it for the window before it would end
-    // the walk there and miss every installer still running in front of it.
+    // The one walk only collects; the waits come after it, so that the class
+    // names and processes are read while the windows are still those the
+    // walk's list was taken from.
     UInt32 installers[kMaxInstallerWaits];
     int found = 0;
     wchar_t className[device::kMaxPath];
@@ -75,7 +75,9 @@ void waitForRunningInstallers()
             installers[found++] = device::windowProcessId(window);
     }
     // Each process is opened only when its turn comes; one that has ended by
-    // then cannot be opened and is not waited for.
+    // then cannot be opened and is not waited for. These are plain waits: the
+    // launcher has no window yet, and on the device a message peek before its
+    // first window can put that window behind the others.
     for (int i = 0; i < found; ++i) {
         device::ProcessHandle process = device::openProcessById(installers[i]);
         if (process == 0)
@@ -93,12 +95,17 @@ bool runCabInstaller(const wchar_t* cabPath)
         !appendText(commandLine, device::kMaxLongPath, kQuote))
         return false;  // reported like an installer that cannot be started
 
+    // The platform may write into the command line while it starts the
+    // installer; it is not read again.
     device::ProcessHandle process = 0;
     device::ThreadHandle thread = 0;
     if (!device::startProgram(kInstallerProgram, commandLine, &process, &thread))
         return false;
     device::closeHandle(thread);
-    device::waitProcess(process, device::kWaitForever);
+    // The progress window exists by now: an installer (or a CAB's setup
+    // library) that sends a settings or font change to every top-level window
+    // waits for it to answer, so the wait answers sent messages.
+    device::waitProcessAnsweringSent(process, device::kWaitForever);
     bool readable = device::exitStatusReadable(process);
     device::closeHandle(process);
     return readable;

@@ -24,8 +24,9 @@ const int kMaxInstallerWaits = 16;
 const UInt32 kStartPauseMs = 250;
 void waitForRunningInstallers();
 
-// Runs the installer on one CAB and waits for it. True when it started and
-// its exit status could be read afterwards.
+// Runs the installer on one CAB and waits for it, answering the messages
+// other threads send to the launcher's window meanwhile. True when it started
+// and its exit status could be read afterwards.
 bool runCabInstaller(const wchar_t* cabPath);
 
 // The whole launcher run. `module` is the program's own module handle.

@@ -16,7 +16,10 @@ const UInt32 kProgressClassSelector = 0x20;
 
 const int kTemplateId = 101;
 const int kShowNormal = 5;
-const UInt32 kRepaintFlags = 0x101;  // invalidate, update now
+// Invalidate, update now, and the children too: every window on the device
+// clips its children, and a repaint without RDW_ALLCHILDREN (0x80) would leave
+// the status text and the bar as they were.
+const UInt32 kRepaintFlags = 0x181;
 
 const UInt32 kMessageInitDialog = 0x110;
 const UInt32 kMessageSetText = 12;     // WM_SETTEXT

@@ -93,14 +93,18 @@ TEST_F(Launcher, Runs)
     }
 }
 
-TEST_F(Launcher, EachRunIsWaitedForWithoutLimitOneAfterTheOther)
+TEST_F(Launcher, EachRunIsWaitedForWithoutLimitOneAfterTheOtherAnsweringSentMessages)
 {
     installInstaller();
     addCabs(L"a.cab b.cab c.cab");
     writeList("a.cab\r\nb.cab\r\nc.cab\r\n");
     runLauncher();
-    for (const auto& w : dev().eventsOf<sim::event::Wait>())
+    auto waits = dev().eventsOf<sim::event::Wait>();
+    ASSERT_EQ(waits.size(), 3u);
+    for (const auto& w : waits) {
         EXPECT_EQ(w.askedMs, device::kWaitForever);
+        EXPECT_TRUE(w.answersSent) << "an installer that broadcasts would wait for us for good";
+    }
     EXPECT_EQ(dev().now(), 250u + 3 * 1000u) << "the start pause, then three runs of 1 s";
 }
 
@@ -119,12 +123,16 @@ TEST_F(Launcher, ModulePathWithoutABackslashUsesBareNames)
 
 // ---- the installers already running -------------------------------------------------
 
+// The installers already running that were waited for; those waits answer no
+// message, as the launcher has no window yet.
 std::vector<uint32_t> waitedFor(const sim::Device& d)
 {
     std::vector<uint32_t> out;
     for (const auto& w : d.eventsOf<sim::event::Wait>()) {
-        if (w.askedMs == 600000)
+        if (w.askedMs == 600000) {
             out.push_back(w.processId);
+            EXPECT_FALSE(w.answersSent);
+        }
     }
     return out;
 }

@@ -92,7 +92,7 @@ protected:
     {
         std::vector<Frame> out;
         for (const auto& r : dev().eventsOf<sim::event::Repaint>()) {
-            EXPECT_EQ(r.flags, 0x101u);
+            EXPECT_EQ(r.flags, 0x181u) << "invalidate, update now, children included";
             EXPECT_TRUE(r.visible);
             Frame f{L"", 0, 0};
             auto text = std::find_if(r.children.begin(), r.children.end(),

@@ -576,7 +576,8 @@ std::wstring describe(const Event& e)
             [](const event::StartFailed& s) { return L"start failed " + s.program; },
             [](const event::Wait& w) {
                 return std::wstring(w.hung ? L"hang waiting for process " : L"wait ") +
-                       num(w.processId) + (w.hung ? L"" : L" " + num(w.waitedMs) + L"ms");
+                       num(w.processId) + (w.hung ? L"" : L" " + num(w.waitedMs) + L"ms") +
+                       (w.answersSent ? L" answering sent messages" : L"");
             },
             [](const event::Delete& d) {
                 return std::wstring(d.done ? L"delete " : L"delete failed ") + d.path;

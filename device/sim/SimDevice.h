@@ -116,7 +116,8 @@ struct Wait {
     uint32_t processId;
     uint32_t askedMs;  // device::kWaitForever: no limit
     uint64_t waitedMs;
-    bool hung;  // no limit on a process that never ends: the device would hang
+    bool hung;         // no limit on a process that never ends: the device would hang
+    bool answersSent;  // messages sent to the waiting thread's windows are answered
 };
 struct Delete {
     std::wstring path;  // as the entry was created
@@ -320,7 +321,9 @@ public:
     void closeThread(device::ThreadHandle thread);
     bool startProgram(const wchar_t* program, const wchar_t* commandLine,
                       device::ProcessHandle* process, device::ThreadHandle* thread);
-    void waitProcess(device::ProcessHandle process, uint32_t milliseconds);
+    // Both waits of the provider: `answersSent` for the one that answers sent messages.
+    void waitProcess(device::ProcessHandle process, uint32_t milliseconds,
+                     bool answersSent = false);
     bool exitStatusReadable(device::ProcessHandle process);
     device::ProcessHandle openProcessById(uint32_t processId);
     void pause(uint32_t milliseconds);
@@ -432,6 +435,7 @@ private:
     std::map<uintptr_t, Window> windows_;
     std::map<uintptr_t, std::vector<uintptr_t>> childWindows_;  // parent → children by id
     std::vector<uintptr_t> zOrder_;  // top-level windows, first (front) to last
+    std::vector<uintptr_t> walk_;    // zOrder_ as the last lastTopLevelWindow took it
     uintptr_t nextWindowId_ = 0x1000;
     std::vector<DialogChild> template_ = {{L"static"}, {L"msctls_progress32"}};
     std::map<std::wstring, std::map<std::wstring, RegistryValue>> registry_;  // canonical key

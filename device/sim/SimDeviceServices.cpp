@@ -259,7 +259,7 @@ bool Device::startProgram(const wchar_t* program, const wchar_t* commandLine,
     return true;
 }
 
-void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds)
+void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds, bool answersSent)
 {
     Process* p = processOf(process);
     if (p == nullptr)
@@ -267,7 +267,7 @@ void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds)
     uint32_t pid = p->id;
     uint64_t start = nowMs_;
     if (shouldFail(Op::WaitProcess)) {
-        record(event::Wait{pid, milliseconds, 0, false});
+        record(event::Wait{pid, milliseconds, 0, false, answersSent});
         return;
     }
     bool hung = false;
@@ -280,7 +280,8 @@ void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds)
             advanceTo(p->endsNever ? limit : std::min<uint64_t>(p->endMs, limit));
         }
     }
-    events_.push_back(Event{start, event::Wait{pid, milliseconds, nowMs_ - start, hung}});
+    events_.push_back(
+        Event{start, event::Wait{pid, milliseconds, nowMs_ - start, hung, answersSent}});
 }
 
 bool Device::exitStatusReadable(device::ProcessHandle process)
@@ -328,18 +329,19 @@ Window* Device::liveWindow(device::WindowHandle window)
 
 device::WindowHandle Device::lastTopLevelWindow()
 {
+    walk_.clear();
     if (shouldFail(Op::LastTopLevelWindow) || zOrder_.empty())
         return nullptr;
-    return handleOf<device::WindowHandle>(zOrder_.back());
+    walk_ = zOrder_;  // the walk goes over the list as it is now
+    return handleOf<device::WindowHandle>(walk_.back());
 }
 
 device::WindowHandle Device::windowBefore(device::WindowHandle window)
 {
     if (shouldFail(Op::WindowBefore))
         return nullptr;
-    // A window that closed meanwhile has no place in the Z-order: none.
-    auto it = std::find(zOrder_.begin(), zOrder_.end(), idOf(window));
-    if (it == zOrder_.end() || it == zOrder_.begin())
+    auto it = std::find(walk_.begin(), walk_.end(), idOf(window));
+    if (it == walk_.end() || it == walk_.begin())
         return nullptr;
     return handleOf<device::WindowHandle>(*(it - 1));
 }
@@ -649,7 +651,7 @@ void closeHandle(ThreadHandle thread)
 {
     sim::current().closeThread(thread);
 }
-bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
+bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* process,
                   ThreadHandle* thread)
 {
     return sim::current().startProgram(program, commandLine, process, thread);
@@ -657,6 +659,10 @@ bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHan
 void waitProcess(ProcessHandle process, UInt32 milliseconds)
 {
     sim::current().waitProcess(process, milliseconds);
+}
+void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
+{
+    sim::current().waitProcess(process, milliseconds, true);
 }
 bool exitStatusReadable(ProcessHandle process)
 {

@@ -23,9 +23,35 @@ namespace device {
 
 namespace {
 
-// More top-level windows than a device ever has: the search for the end of the
-// Z-order gives up there rather than follow a list that keeps changing.
+// More top-level windows than a device ever has: a walk's list holds the
+// first ones in Z-order up to this many and leaves out the rest.
 const int kMaxTopLevelWindows = 4096;
+
+// The list of top-level windows that the walk goes over, in Z-order, taken
+// once by lastTopLevelWindow; static, as the launcher's few heap blocks are
+// spoken for. `gWalkAt` is where the walk stands, so that the next step needs
+// no search.
+HWND gTopLevel[kMaxTopLevelWindows];
+int gTopLevelCount = 0;
+int gWalkAt = 0;
+
+BOOL CALLBACK collectTopLevel(HWND window, LPARAM)
+{
+    if (gTopLevelCount >= kMaxTopLevelWindows) {
+        return FALSE;
+    }
+    gTopLevel[gTopLevelCount++] = window;
+    return TRUE;
+}
+
+// Sent-message-only peeks where the headers have them; CE 5 documents no
+// PM_QS_ flags, and its PeekMessage with PM_NOREMOVE leaves posted messages
+// queued all the same.
+#ifdef PM_QS_SENDMESSAGE
+const UINT kPeekSentOnly = PM_NOREMOVE | PM_QS_SENDMESSAGE;
+#else
+const UINT kPeekSentOnly = PM_NOREMOVE;
+#endif
 
 #ifndef _WIN32_WCE
 // A registry key name is at most 255 characters; deeper trees than this are
@@ -241,7 +267,7 @@ void closeHandle(ThreadHandle thread)
 
 // ---- Processes ----------------------------------------------------------------
 
-bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHandle* process,
+bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* process,
                   ThreadHandle* thread)
 {
     if (process != NULL) {
@@ -253,16 +279,8 @@ bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHan
     if (program == NULL) {
         return false;
     }
-    // A command line handed to CreateProcess must be writable on the
-    // desktop, so it is copied into a local buffer.
-    wchar_t line[kMaxLongPath];
-    wchar_t* linePointer = NULL;
-    if (commandLine != NULL) {
-        if (!vorlund::copyText(line, kMaxLongPath, commandLine)) {
-            return false;
-        }
-        linePointer = line;
-    }
+    // CreateProcessW may write into the command line: it is the caller's own
+    // buffer (a copy here would cost the launcher another 2 KB of stack).
     PROCESS_INFORMATION info;
     info.hProcess = NULL;
     info.hThread = NULL;
@@ -272,13 +290,13 @@ bool startProgram(const wchar_t* program, const wchar_t* commandLine, ProcessHan
     // CE takes no security attributes, inheritance, environment, current
     // directory or startup information.
     BOOL started =
-        CreateProcessW(program, linePointer, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &info);
+        CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &info);
 #else
     STARTUPINFOW startup;
     ZeroMemory(&startup, sizeof(startup));
     startup.cb = sizeof(startup);
     BOOL started =
-        CreateProcessW(program, linePointer, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
+        CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
 #endif
     if (!started) {
         return false;
@@ -300,6 +318,37 @@ void waitProcess(ProcessHandle process, UInt32 milliseconds)
 {
     if (process != NULL) {
         WaitForSingleObject(fromOpaque(process), milliseconds);
+    }
+}
+
+void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
+{
+    if (process == NULL) {
+        return;
+    }
+    HANDLE handle = fromOpaque(process);
+    DWORD began = GetTickCount();
+    for (;;) {
+        DWORD left = milliseconds;
+        if (milliseconds != kWaitForever) {
+            DWORD spent = GetTickCount() - began;
+            if (spent >= milliseconds) {
+                return;
+            }
+            left = milliseconds - spent;
+        }
+        // Wakes for the process's end or a message sent by another thread;
+        // the peek lets the system deliver what was sent and removes nothing.
+        DWORD woke = MsgWaitForMultipleObjectsEx(1, &handle, left, QS_SENDMESSAGE, 0);
+        if (woke == WAIT_FAILED) {
+            WaitForSingleObject(handle, left);  // a plain wait rather than none
+            return;
+        }
+        if (woke != WAIT_OBJECT_0 + 1) {
+            return;  // ended or timed out
+        }
+        MSG message;
+        PeekMessageW(&message, NULL, 0, 0, kPeekSentOnly);
     }
 }
 
@@ -349,22 +398,17 @@ bool ownModulePath(wchar_t* buffer, int capacity)
 
 WindowHandle lastTopLevelWindow()
 {
-    // GW_HWNDLAST asked of a topmost window (the first one usually is: the
-    // taskbar) answers the lowest *topmost* window, and a walk from there
-    // would never see a normal window. The end of the whole Z-order is found
-    // by following GW_HWNDNEXT instead.
-    HWND window = GetWindow(GetDesktopWindow(), GW_CHILD);
-    if (window == NULL) {
+    // One EnumWindows, front to back, topmost windows included (GW_HWNDLAST
+    // asked of a topmost window would stop at the topmost ones). The walk
+    // goes over this list, not the live Z-order: asking a window that has
+    // closed for its predecessor would answer none and end the walk.
+    gTopLevelCount = 0;
+    EnumWindows(collectTopLevel, 0);
+    if (gTopLevelCount == 0) {
         return NULL;
     }
-    for (int step = 0; step < kMaxTopLevelWindows; ++step) {
-        HWND next = GetWindow(window, GW_HWNDNEXT);
-        if (next == NULL) {
-            break;
-        }
-        window = next;
-    }
-    return fromHwnd(window);
+    gWalkAt = gTopLevelCount - 1;
+    return fromHwnd(gTopLevel[gWalkAt]);
 }
 
 WindowHandle windowBefore(WindowHandle window)
@@ -372,7 +416,20 @@ WindowHandle windowBefore(WindowHandle window)
     if (window == NULL) {
         return NULL;
     }
-    return fromHwnd(GetWindow(toHwnd(window), GW_HWNDPREV));
+    HWND wanted = toHwnd(window);
+    // Where the walk stands, unless it is asked of another window of the list.
+    int at = gWalkAt;
+    if (at >= gTopLevelCount || gTopLevel[at] != wanted) {
+        at = gTopLevelCount - 1;
+        while (at >= 0 && gTopLevel[at] != wanted) {
+            --at;
+        }
+    }
+    if (at <= 0) {
+        return NULL;
+    }
+    gWalkAt = at - 1;
+    return fromHwnd(gTopLevel[gWalkAt]);
 }
 
 bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)

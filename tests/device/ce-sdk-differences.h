@@ -26,4 +26,9 @@ extern "C" int WINAPI WinMain(HINSTANCE, HINSTANCE, LPWSTR, int);
         (LPCDLGTEMPLATEW)LoadResource(instance, FindResourceW(instance, name, RT_DIALOG)), parent, \
         procedure, value)
 
+// COREDLL exports SendMessageTimeout under that name alone, without the W
+// that the desktop's headers add (the probe calls it).
+#undef SendMessageTimeout
+extern "C" LRESULT WINAPI SendMessageTimeout(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR);
+
 #endif

@@ -71,6 +71,7 @@ class Row:
     display: bool = True
     holds: tuple = ()         # (class, ms, topmost): programs running first, in this order
     hooks: tuple = None       # hooks the stand-in installer calls; None: the launcher alone
+    standin: tuple = ()       # StandIn.exe's mode and arguments, played instead of the launcher
     linger: int = 0           # ms the stand-in installer stays after its hooks
     key: tuple = (("Default", "{dir}"),)  # ("sub\\name" or "" for unnamed, data) under KEY
     installs: tuple = ()      # expected: names handed to the installer, in order
@@ -79,6 +80,7 @@ class Row:
     progress: tuple = None    # expected: (text, bar %) states in order; None: not looked at
     check: object = None      # the row's own checks, given the journal
     packed: bool = False      # installed by install_cab from the main CAB of these files
+    limit: int = 180          # s the row may take; past it, every process of the prefix ends
 
 
 def before_hidden(found):
@@ -102,6 +104,28 @@ def boundary_row():
     data = pad(data, 3 * BLOCK - len(names[3]) - 2) + lines(*names[3:6]) + names[6].encode()
     assert data[2 * BLOCK - 1:2 * BLOCK + 1] == data[3 * BLOCK - 2:3 * BLOCK] == b"\r\n"
     return Row("names cut by list blocks", files=names, cab_list=data, installs=names)
+
+
+def walked(journal):
+    """Every case of StandIn's walk with the real provider met each window once."""
+    walks = [line[1:] for line in journal if line[0] == "walk"]
+    expect("the provider's walk, each case: every window met once, back to front",
+           [w for w in walks if w[0] != "ok"], [], len(walks) == 9 and all(w[0] == "ok" for w in walks))
+
+
+def probed(journal):
+    """The probe's verdict: the launcher's window and first installer came only after the
+    installer window open at its walk had closed, its own windows closing and moving meanwhile;
+    and the topmost window stood in front of that normal installer window."""
+    walked(journal)
+    order = [line[1:4:2] for line in journal if line[0] == "zorder"]
+    expect("the probe's Z-order: a topmost window in front of a normal installer window",
+           [o for o in order if o[0] in ("StandInTopmost", "MSWCELOAD")],
+           [["StandInTopmost", "topmost"], ["MSWCELOAD", "normal"]])
+    seen = [line[1] for line in journal if line[0] == "seen"]
+    expect("the probe's verdict; its message to the launcher during an installer run answered",
+           ([line[1:3] for line in journal if line[0] == "probe-verdict"], seen[-1:]),
+           ([["ok", "waited for the installer window"]], ["sent message answered"]))
 
 
 def soak_row(count):
@@ -154,6 +178,21 @@ ROWS = [
         **one("after.cab")),
     Row("a topmost window, then a running installer",
         holds=(("Topmost", 60000, True), ("MSWCELOAD", 3000, False)), **one("after.cab")),
+    Row("the provider's walk: windows closed, moved and opened between its steps",
+        standin=("walk",), check=walked),
+    # The probe of the device's bring-up: its windows close, open and move while the
+    # launcher walks; an installer window of 5 s with a topmost window in front of it.
+    Row("the bring-up probe: windows closing and moving during the launcher's walk",
+        standin=("probe", "C:\\Bundle\\Vorlund.exe"), check=probed, plan="* sleep 1500\n",
+        files=("first.cab", "second.cab"), cab_list=lines("first.cab", "second.cab"),
+        installs=("first.cab", "second.cab")),
+    # Each installer run sends a settings change to every top-level window and waits
+    # for every answer, the launcher's progress window's included.
+    Row("installers that broadcast a settings change", plan="* broadcast\n", limit=60,
+        files=("a.cab", "b.cab", "c.cab"), cab_list=lines("a.cab", "b.cab", "c.cab"),
+        installs=("a.cab", "b.cab", "c.cab"),
+        check=lambda journal: expect("every broadcast answered", [line[1] for line in journal
+                                     if line[0] == "broadcast"], ["sent", "answered"] * 3)),
     # 248 + "Vorlund.exe": a module path of 259. The 255-byte name makes a command line of
     # 525 characters; the sweep passes over entries whose path exceeds 259.
     Row("module path of 259 characters", bundle=D248,
@@ -219,6 +258,12 @@ class Wine:
         subprocess.run(["wineboot", "-i"], env=self.env, capture_output=True, timeout=300,
                        check=True)
         subprocess.run(["wineserver", "-p"], env=self.env)  # later starts are faster
+
+    def end_all(self):
+        """Ends every process of the prefix (one that hangs included); the next start
+        brings up a new server."""
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
 
     def path(self, windows_path):
         return self.prefix.joinpath("drive_c", *windows_path[3:].rstrip("\\").split("\\"))
@@ -350,15 +395,21 @@ def play(wine, row):
     if wine.await_line("user")[1] != "ready":
         raise SetupError("the stand-in user could not set its window hook")
     env = {k: v for k, v in wine.env.items() if row.display or k != "DISPLAY"}
-    main = wine.start(row.bundle + "Vorlund.exe", env=env) if row.hooks is None else wine.start(
-        "C:\\windows\\wceload.exe", "hold", row.linger, "MSWCELOAD",
-        ("C:\\VorlundTest\\" if row.packed else row.bundle) + "VorlundSetup.dll", *row.hooks)
-    deadline = time.time() + 180
+    if row.standin:
+        main = wine.start(wine.standin, *row.standin)
+    elif row.hooks is None:
+        main = wine.start(row.bundle + "Vorlund.exe", env=env)
+    else:
+        main = wine.start("C:\\windows\\wceload.exe", "hold", row.linger, "MSWCELOAD",
+                          ("C:\\VorlundTest\\" if row.packed else row.bundle) + "VorlundSetup.dll",
+                          *row.hooks)
+    deadline = time.time() + row.limit
     while user.poll() is None:  # it ends once told to stop and no launcher runs any more
         if time.time() > deadline:
             for process in [user, main] + holds:
                 process.kill()
-            raise RuntimeError("the row did not end within 180 s")
+            wine.end_all()
+            raise RuntimeError(f"the row did not end within {row.limit} s")
         hold = wine.path("C:\\VorlundTest\\hold")
         if hold.exists() and any(line[:2] == ["progress", "visible"] and line[3:4] == [DONE]
                                  for line in wine.journal()):
@@ -394,7 +445,8 @@ def check(row, wine, exit_code, before, found):
     at = lambda *tags: [i for i, line in enumerate(journal) if line[0] in tags]  # noqa: E731
     starts, boxes = tagged("start"), tagged("box")
     if row.hooks is None:
-        expect("the launcher's exit code", exit_code, 0)
+        expect("the launcher's exit code" if not row.standin else "StandIn's exit code",
+               exit_code, 0)
     else:
         expect("each hook called returns 0", tagged("hook"), [[hook, "0"] for hook in row.hooks])
     expect("message texts", [box[1] for box in boxes], list(row.boxes))
