@@ -3,7 +3,10 @@
 // bounded buffer for the members read into memory.
 #include "tools/cecab/Cabinet.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,7 +39,10 @@ std::string takeError(GError* error)
 
 }  // namespace
 
-bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::string* bytes,
+namespace {
+
+// The members as one folder of a cabinet written to `out`.
+bool writeMembers(const std::vector<Member>& members, int64_t unixTime, GOutputStream* out,
                   std::string* error)
 {
     // Cabinet dates start in 1980.
@@ -63,17 +69,60 @@ bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::str
         // After adding: adding a file from disk takes its own date.
         gcab_file_set_date_time(file.get(), date.get());
     }
-    GPtr<GOutputStream> out(g_memory_output_stream_new_resizable());
     if (!gcab_cabinet_add_folder(cabinet.get(), folder.get(), &failure) ||
-        !gcab_cabinet_write_simple(cabinet.get(), out.get(), nullptr, nullptr, nullptr, &failure) ||
-        !g_output_stream_close(out.get(), nullptr, &failure)) {
+        !gcab_cabinet_write_simple(cabinet.get(), out, nullptr, nullptr, nullptr, &failure) ||
+        !g_output_stream_close(out, nullptr, &failure)) {
         *error = takeError(failure);
         return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::string* bytes,
+                  std::string* error)
+{
+    GPtr<GOutputStream> out(g_memory_output_stream_new_resizable());
+    if (!writeMembers(members, unixTime, out.get(), error))
+        return false;
     auto* memory = G_MEMORY_OUTPUT_STREAM(out.get());
     bytes->assign(static_cast<const char*>(g_memory_output_stream_get_data(memory)),
                   g_memory_output_stream_get_data_size(memory));
     return true;
+}
+
+bool writeCabinetFile(const std::vector<Member>& members, int64_t unixTime,
+                      const std::string& path, std::string* error, bool* outputFailed)
+{
+    // Written beside `path` under a new name of its own and renamed at the end, so
+    // that a failure leaves an earlier file as it was. mkstemp finds the name; GIO
+    // creates the file, as any new file, readable by all the umask allows.
+    std::string partial = path + ".XXXXXX";
+    int fd = mkstemp(partial.data());
+    *outputFailed = true;
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    std::remove(partial.c_str());
+    GPtr<GFile> file(g_file_new_for_path(partial.c_str()));
+    GError* failure = nullptr;
+    GPtr<GFileOutputStream> out(g_file_create(file.get(), G_FILE_CREATE_NONE, nullptr, &failure));
+    if (!out) {
+        *error = takeError(failure);
+        return false;
+    }
+    if (!writeMembers(members, unixTime, G_OUTPUT_STREAM(out.get()), error)) {
+        *outputFailed = false;  // a member's file, or the output: the message says which
+    } else if (std::rename(partial.c_str(), path.c_str()) == 0) {
+        return true;
+    } else {
+        *error = std::strerror(errno);
+    }
+    std::remove(partial.c_str());
+    return false;
 }
 
 // ---- reading ---------------------------------------------------------------------

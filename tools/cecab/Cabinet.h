@@ -16,6 +16,11 @@ namespace cecab {
 // `bytes`, every member dated `unixTime` (UTC).
 bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::string* bytes,
                   std::string* error);
+// The same into the file `path` (its directory must exist), which is replaced
+// only when the whole cabinet is written. `outputFailed`: the output file, not a
+// member's source, could not be written.
+bool writeCabinetFile(const std::vector<Member>& members, int64_t unixTime,
+                      const std::string& path, std::string* error, bool* outputFailed);
 
 struct CabinetEntry {
     std::string name;

@@ -79,11 +79,16 @@ PackageSettings settingsFrom(const PackOptions& o)
     return s;
 }
 
-void writeBytes(const std::string& path, const std::string& bytes)
+void makeParent(const std::string& path)
 {
     std::error_code ec;
     if (fs::path(path).has_parent_path())
         fs::create_directories(fs::path(path).parent_path(), ec);
+}
+
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    makeParent(path);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out.write(bytes.data(), bytes.size()) || !out.flush())
         throw InputError(path, "cannot be written");
@@ -104,7 +109,7 @@ std::string sourceDirFor(const std::string& bundle, const std::string& inf)
 // The cabinet's members in the plan's order: the header, then the files.
 void writePackage(const PackPlan& plan, const PackOptions& o)
 {
-    std::string header, error, cabinet;
+    std::string header, error;
     std::vector<cecab::Member> members;
     if (!cecab::encodeLayout(plan.layout, &header, &error))
         throw InputError(o.bundle, "cannot be packed: " + error);
@@ -113,9 +118,12 @@ void writePackage(const PackPlan& plan, const PackOptions& o)
         members.push_back({m.name, file == plan.files.end() ? header : "",
                            file == plan.files.end() ? "" : file->second});
     }
-    if (!cecab::writeCabinet(members, plan.newest, &cabinet, &error))
-        throw InputError(o.bundle, "cannot be packed: " + error);
-    writeBytes(o.output, cabinet);
+    // Straight into the file: the members are not held in memory.
+    makeParent(o.output);
+    bool outputFailed = false;
+    if (!cecab::writeCabinetFile(members, plan.newest, o.output, &error, &outputFailed))
+        throw outputFailed ? InputError(o.output, "cannot be written")
+                           : InputError(o.bundle, "cannot be packed: " + error);
     writeBytes(o.inf, infText(plan.layout, sourceDirFor(o.bundle, o.inf)));
 }
 
