@@ -49,7 +49,8 @@ void writeBundle(const fs::path& dir, int cabs, size_t cabBytes)
         std::string name = cabName(i);
         list += name + "\r\n";
         std::string app = "App" + std::to_string(i);
-        test::writeFile(dir / name, test::ceCab({{"payload.bin", randomBytes(&random, cabBytes)}}, app));
+        test::writeFile(dir / name,
+                        test::ceCab({{"payload.bin", randomBytes(&random, cabBytes)}}, app));
     }
     test::writeFile(dir / "Vorlund.ini", list);
 }
@@ -66,7 +67,7 @@ std::string largestCab(bool inside)
     h.appName = "Vorlund";
     h.provider = "Vendor";
     for (uint32_t id = 1; id <= kMaxId; ++id) {
-        std::string text = id == 1 ? "%CE1%\\Vorlund"
+        std::string text = id == 1   ? "%CE1%\\Vorlund"
                            : id == 2 ? "Software"
                            : id == 3 ? "TqVorlund"
                                      : "dir" + std::to_string(id);

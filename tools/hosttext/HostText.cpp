@@ -54,6 +54,7 @@ wchar_t fromAnsi(unsigned char byte)
 std::wstring fromAnsi(const std::string& bytes)
 {
     std::wstring out;
+    out.reserve(bytes.size());
     for (unsigned char c : bytes)
         out.push_back(fromAnsi(c));
     return out;
@@ -89,6 +90,7 @@ bool inWindows1252(wchar_t c)
 std::string utf8(const std::wstring& text)
 {
     std::string out;
+    out.reserve(text.size());
     for (wchar_t wc : text) {
         uint32_t c = static_cast<uint32_t>(wc);
         if (c >= 0xD800 && c <= 0xDFFF)

@@ -407,7 +407,7 @@ void ListCheck::unreadLines()
 {
     int nulLine = 0;  // the last line so far that holds a NUL byte
     for (const RawLine& raw : lines_) {
-        if (bytes_.find('\0', raw.start) < raw.end)
+        if (std::memchr(bytes_.data() + raw.start, 0, raw.end - raw.start) != nullptr)
             nulLine = raw.number;
         if (raw.end == raw.start || lineRead_[raw.number])
             continue;

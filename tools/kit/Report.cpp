@@ -34,6 +34,8 @@ std::string escaped(const std::wstring& name)
             char buf[16];
             std::snprintf(buf, sizeof buf, "<0x%02X>", static_cast<unsigned>(c));
             out += buf;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
         } else {
             out += utf8(std::wstring(1, c));
         }
