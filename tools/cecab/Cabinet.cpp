@@ -506,6 +506,7 @@ const uint16_t kSpanningCabinet = 0x0003;  // cfhead_PrevCabinet | cfhead_NextCa
 
 struct CabinetReader::Library {
     FileSystem system;
+    std::string name;
     mscab_decompressor* cabd = nullptr;
     mscabd_cabinet* cabinet = nullptr;
     std::map<const mscabd_folder*, StoredFolder> stored;
@@ -574,7 +575,8 @@ CabinetReader::~CabinetReader() = default;
 bool CabinetReader::open(const std::string& path, std::string* error)
 {
     library_ = std::make_unique<Library>();
-    return openAs(path.c_str(), error);
+    library_->name = path;  // libmspack keeps the name, to open the file again
+    return openAs(library_->name.c_str(), error);
 }
 
 bool CabinetReader::openMember(CabinetReader& outer, const std::string& name, std::string* error)

@@ -1,0 +1,253 @@
+// Cabinet reading and writing: members of folders stored without compression
+// are read straight from their blocks, whatever the cabinet's shape (several
+// folders, reserved fields), without going through the blocks before them,
+// and give what libmspack gives; a compressed or damaged member is left to
+// libmspack; a CAB inside a CAB opens where it lies; a cabinet written into a
+// file replaces it only when whole.
+#include <libgcab.h>
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "tests/kit/KitTestSupport.h"
+#include "tools/cecab/Cabinet.h"
+
+using namespace cecab;
+namespace fs = std::filesystem;
+using test::put;
+
+namespace {
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+
+uint32_t get(const std::string& s, size_t at, int bytes)
+{
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(s[at + i]);
+    return value;
+}
+
+// A cabinet of one folder, compressed as asked.
+std::string folder(const Files& files, GCabCompression compression)
+{
+    GCabCabinet* cab = gcab_cabinet_new();
+    GCabFolder* folder = gcab_folder_new(compression);
+    for (const auto& [name, data] : files) {
+        GBytes* bytes = g_bytes_new(data.data(), data.size());
+        GCabFile* file = gcab_file_new_with_bytes(name.c_str(), bytes);
+        gcab_folder_add_file(folder, file, FALSE, nullptr, nullptr);
+        g_object_unref(file);
+        g_bytes_unref(bytes);
+    }
+    gcab_cabinet_add_folder(cab, folder, nullptr);
+    GOutputStream* out = g_memory_output_stream_new_resizable();
+    gcab_cabinet_write_simple(cab, out, nullptr, nullptr, nullptr, nullptr);
+    g_output_stream_close(out, nullptr, nullptr);
+    auto* memory = G_MEMORY_OUTPUT_STREAM(out);
+    std::string bytes(static_cast<const char*>(g_memory_output_stream_get_data(memory)),
+                      g_memory_output_stream_get_data_size(memory));
+    g_object_unref(out);
+    g_object_unref(folder);
+    g_object_unref(cab);
+    return bytes;
+}
+
+// A cabinet of one folder per entry of `folders`, joined from cabinets of one
+// folder each (libgcab writes only those).
+std::string cabinet(const std::vector<Files>& folders, GCabCompression compression)
+{
+    std::string header, entries, files, blocks;
+    for (size_t f = 0; f < folders.size(); ++f) {
+        std::string one = folder(folders[f], compression);
+        size_t filesAt = get(one, 16, 4), dataAt = get(one, 36, 4);
+        if (f == 0)
+            header = one.substr(0, 36);
+        std::string entry = one.substr(36, 8), own = one.substr(filesAt, dataAt - filesAt);
+        put(&entry, 0, static_cast<uint32_t>(blocks.size()), 4);  // made absolute below
+        for (size_t at = 0; at < own.size(); at = own.find('\0', at + 16) + 1)
+            put(&own, at + 8, static_cast<uint32_t>(f), 2);
+        entries += entry;
+        files += own;
+        blocks += one.substr(dataAt);
+    }
+    size_t filesAt = 36 + entries.size(), dataAt = filesAt + files.size();
+    for (size_t f = 0; f < folders.size(); ++f)
+        put(&entries, 8 * f, static_cast<uint32_t>(dataAt + get(entries, 8 * f, 4)), 4);
+    std::string cab = header + entries + files + blocks;
+    put(&cab, 8, static_cast<uint32_t>(cab.size()), 4);
+    put(&cab, 16, static_cast<uint32_t>(filesAt), 4);
+    put(&cab, 26, static_cast<uint32_t>(folders.size()), 2);
+    uint32_t count = 0;
+    for (const Files& f : folders)
+        count += static_cast<uint32_t>(f.size());
+    put(&cab, 28, count, 2);
+    return cab;
+}
+
+// The same cabinet with reserved fields: `header` bytes in its header, `folder`
+// in each folder entry and `data` in each data block's header, which the
+// checksums do not cover.
+std::string withReserves(const std::string& cab, int header, int folder, int data)
+{
+    int folders = static_cast<int>(get(cab, 26, 2));
+    size_t filesAt = get(cab, 16, 4), dataAt = get(cab, 36, 4);
+    std::string out = cab.substr(0, 36);
+    put(&out, 30, get(cab, 30, 2) | 0x0004, 2);
+    put(&out, 36, header, 2);
+    put(&out, 38, folder, 1);
+    put(&out, 39, data, 1);
+    out += std::string(header, '\xAA');
+    size_t shift = 4 + header + folders * folder;
+    std::string blocks;
+    std::vector<size_t> starts;  // each folder's first block in the new file
+    for (int f = 0; f < folders; ++f) {
+        size_t at = get(cab, 36 + 8 * f, 4);
+        starts.push_back(dataAt + shift + blocks.size());
+        for (uint32_t b = 0, n = get(cab, 36 + 8 * f + 4, 2); b < n; ++b) {
+            size_t size = get(cab, at + 4, 2);
+            blocks += cab.substr(at, 8) + std::string(data, '\xBB') + cab.substr(at + 8, size);
+            at += 8 + size;
+        }
+    }
+    for (int f = 0; f < folders; ++f) {
+        std::string entry = cab.substr(36 + 8 * f, 8) + std::string(folder, '\xCC');
+        put(&entry, 0, static_cast<uint32_t>(starts[f]), 4);
+        out += entry;
+    }
+    out += cab.substr(filesAt, dataAt - filesAt) + blocks;
+    put(&out, 8, static_cast<uint32_t>(out.size()), 4);
+    put(&out, 16, static_cast<uint32_t>(filesAt + shift), 4);
+    return out;
+}
+
+// Bytes that no other member's bytes repeat.
+std::string bytesOf(size_t size, char seed)
+{
+    std::mt19937 random(static_cast<unsigned>(seed));
+    std::string s(size, '\0');
+    for (char& c : s)
+        c = static_cast<char>(random());
+    return s;
+}
+
+const Files kMembers = {{"empty.001", ""},
+                        {"one.002", "x"},
+                        {"under.003", bytesOf(32767, 'a')},
+                        {"block.004", bytesOf(32768, 'b')},
+                        {"over.005", bytesOf(32769, 'c')},
+                        {"large.006", bytesOf(100000, 'd')}};
+
+}  // namespace
+
+TEST(CabinetTest, EveryMemberReadsAsWritten)
+{
+    const Files first(kMembers.begin(), kMembers.begin() + 3),
+        second(kMembers.begin() + 3, kMembers.end());
+    const std::string one = cabinet({kMembers}, GCAB_COMPRESSION_NONE),
+                      two = cabinet({first, second}, GCAB_COMPRESSION_NONE);
+    const struct {
+        const char* shape;
+        std::string bytes;
+        bool stored;
+    } rows[] = {
+        {"one stored folder", one, true},
+        {"two stored folders", two, true},
+        {"reserved fields everywhere", withReserves(two, 6, 3, 5), true},
+        {"reserved data fields only", withReserves(one, 0, 0, 9), true},
+        {"compressed (libmspack reads it)", cabinet({kMembers}, GCAB_COMPRESSION_MSZIP), false},
+    };
+    test::TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shape);
+        test::writeFile(dir / "c.cab", row.bytes);
+        CabinetReader reader;
+        std::string error, data;
+        ASSERT_TRUE(reader.open((dir / "c.cab").string(), &error)) << error;
+        ASSERT_EQ(reader.entries().size(), kMembers.size());
+        // Last first: libmspack alone would go through the folder again for each.
+        for (auto m = kMembers.rbegin(); m != kMembers.rend(); ++m) {
+            EXPECT_TRUE(reader.extract(m->first, 1 << 20, &data, &error)) << error;
+            EXPECT_EQ(data, m->second) << m->first;
+            ASSERT_TRUE(reader.extractTo(m->first, (dir / "x").string(), &error)) << error;
+            EXPECT_EQ(test::readFile(dir / "x"), m->second) << m->first;
+        }
+        EXPECT_FALSE(reader.extract("large.006", 99999, &data, &error));
+        EXPECT_EQ(error, "large.006: 100000 bytes, more than the 99999 read here");
+        if (!row.stored)
+            continue;
+        // A damaged block: its member is left to libmspack, which says so; a
+        // member after it in its folder is read without going through it.
+        std::string damaged = row.bytes;
+        damaged[damaged.find(bytesOf(64, 'b')) + 10] ^= 1;
+        test::writeFile(dir / "d.cab", damaged);
+        CabinetReader d;
+        ASSERT_TRUE(d.open((dir / "d.cab").string(), &error)) << error;
+        EXPECT_FALSE(d.extract("block.004", 1 << 20, &data, &error));
+        EXPECT_EQ(error, "block.004: checksum mismatch");
+        EXPECT_TRUE(d.extract("large.006", 1 << 20, &data, &error)) << error;
+        EXPECT_EQ(data, kMembers.back().second);
+    }
+}
+
+TEST(CabinetTest, ACabInACabOpensWhereItLies)
+{
+    const std::string inner = test::ceCab({{"maps.txt", bytesOf(40000, 'm')}}, "Maps");
+    const Files members = {
+        {"pad.001", bytesOf(50000, 'p')}, {"maps.002", inner}, {"junk.003", "no cabinet at all"}};
+    const std::string stored = withReserves(cabinet({members}, GCAB_COMPRESSION_NONE), 2, 1, 3);
+    std::string damaged = stored;
+    damaged[damaged.rfind("MSCF") + 20] ^= 1;  // in maps.002's own header
+    const struct {
+        const char* shape;
+        std::string bytes;
+        bool straight;
+    } rows[] = {{"stored", stored, true},
+                {"compressed", cabinet({members}, GCAB_COMPRESSION_MSZIP), false},
+                {"its block damaged", damaged, false}};
+    test::TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shape);
+        test::writeFile(dir / "outer.cab", row.bytes);
+        CabinetReader outer, nested, junk;
+        std::string error, data;
+        ASSERT_TRUE(outer.open((dir / "outer.cab").string(), &error)) << error;
+        EXPECT_EQ(nested.openMember(outer, "maps.002", &error), row.straight) << error;
+        EXPECT_EQ(nested.memberUnreadable(), !row.straight);
+        if (!row.straight)
+            continue;
+        ASSERT_EQ(nested.entries().size(), 2u);
+        EXPECT_TRUE(nested.extract(nested.entries()[1].name, 1 << 20, &data, &error));
+        EXPECT_EQ(data, bytesOf(40000, 'm'));
+        EXPECT_FALSE(junk.openMember(outer, "junk.003", &error));
+        EXPECT_FALSE(junk.memberUnreadable());
+        EXPECT_EQ(error, "not a cabinet (no MSCF signature)");
+    }
+}
+
+TEST(CabinetTest, AFileIsReplacedOnlyByAWholeCabinet)
+{
+    test::TempDir dir;
+    test::writeFile(dir / "src/a.txt", "alpha");
+    const std::vector<Member> members = {{"a.001", "", (dir / "src/a.txt").string()},
+                                         {"b.002", "beta", ""}};
+    std::string inMemory, error;
+    bool outputFailed = true;
+    ASSERT_TRUE(writeCabinet(members, 1000000000, &inMemory, &error)) << error;
+    ASSERT_TRUE(
+        writeCabinetFile(members, 1000000000, (dir / "out.cab").string(), &error, &outputFailed))
+        << error;
+    EXPECT_EQ(test::readFile(dir / "out.cab"), inMemory);
+
+    std::vector<Member> missing = members;
+    missing.push_back({"c.003", "", (dir / "src/gone.txt").string()});
+    EXPECT_FALSE(writeCabinetFile(missing, 0, (dir / "out.cab").string(), &error, &outputFailed));
+    EXPECT_FALSE(outputFailed);
+    EXPECT_EQ(test::readFile(dir / "out.cab"), inMemory);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 2);
+
+    EXPECT_FALSE(
+        writeCabinetFile(members, 0, (dir / "no/such/dir.cab").string(), &error, &outputFailed));
+    EXPECT_TRUE(outputFailed);
+}
