@@ -1,6 +1,7 @@
 // The inputs of bench/kit.py, written into a scratch directory given as the
 // one argument: a bundle of 998 files (100 MB), a bundle whose list names
-// 10,000 CABs, and main CABs with the largest legal install header.
+// 10,000 CABs, main CABs with the largest legal install header, and a 1 GiB
+// file (sparse) that is no cabinet.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -105,5 +106,7 @@ int main(int argc, char** argv)
     writeBundle(dir / "list", kListedNames, 1);
     test::writeFile(dir / "largest.cab", largestCab(false));
     test::writeFile(dir / "largest-inside.cab", largestCab(true));
+    test::writeFile(dir / "gibibyte.bin", "not a cabinet");
+    fs::resize_file(dir / "gibibyte.bin", 1ull << 30);
     return 0;
 }

@@ -226,28 +226,35 @@ TEST(CabinetTest, ACabInACabOpensWhereItLies)
     }
 }
 
-TEST(CabinetTest, AFileIsReplacedOnlyByAWholeCabinet)
+TEST(CabinetTest, AFileIsReplacedOnlyByAWholeCommittedCabinet)
 {
     test::TempDir dir;
     test::writeFile(dir / "src/a.txt", "alpha");
     const std::vector<Member> members = {{"a.001", "", (dir / "src/a.txt").string()},
                                          {"b.002", "beta", ""}};
+    const std::string out = (dir / "out.cab").string();
     std::string inMemory, error;
     bool outputFailed = true;
     ASSERT_TRUE(writeCabinet(members, 1000000000, &inMemory, &error)) << error;
-    ASSERT_TRUE(
-        writeCabinetFile(members, 1000000000, (dir / "out.cab").string(), &error, &outputFailed))
-        << error;
-    EXPECT_EQ(test::readFile(dir / "out.cab"), inMemory);
-
+    {
+        CabinetFile file(out);
+        ASSERT_TRUE(file.write(members, 1000000000, &error, &outputFailed)) << error;
+        EXPECT_FALSE(fs::exists(out));
+        ASSERT_TRUE(file.commit(&error)) << error;
+    }
+    EXPECT_EQ(test::readFile(out), inMemory);
+    // Written but not committed, or failed on a missing source: the old file stays, alone.
     std::vector<Member> missing = members;
     missing.push_back({"c.003", "", (dir / "src/gone.txt").string()});
-    EXPECT_FALSE(writeCabinetFile(missing, 0, (dir / "out.cab").string(), &error, &outputFailed));
-    EXPECT_FALSE(outputFailed);
-    EXPECT_EQ(test::readFile(dir / "out.cab"), inMemory);
+    for (const auto& written : {members, missing}) {
+        CabinetFile file(out);
+        EXPECT_EQ(file.write(written, 0, &error, &outputFailed), written.size() == 2);
+        EXPECT_FALSE(outputFailed);
+    }
+    EXPECT_EQ(test::readFile(out), inMemory);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 2);
 
-    EXPECT_FALSE(
-        writeCabinetFile(members, 0, (dir / "no/such/dir.cab").string(), &error, &outputFailed));
+    CabinetFile nowhere((dir / "no/such/dir.cab").string());
+    EXPECT_FALSE(nowhere.write(members, 0, &error, &outputFailed));
     EXPECT_TRUE(outputFailed);
 }

@@ -4,6 +4,7 @@
 // compression are read at any offset from their data blocks.
 #include "tools/cecab/Cabinet.h"
 
+#include <endian.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +59,8 @@ bool writeMembers(const std::vector<Member>& members, int64_t unixTime, GOutputS
     GPtr<GCabCabinet> cabinet(gcab_cabinet_new());
     GPtr<GCabFolder> folder(gcab_folder_new(GCAB_COMPRESSION_NONE));
     GError* failure = nullptr;
+    // Relative sources from one current directory: GLib would look it up for each.
+    std::unique_ptr<char, void (*)(void*)> here(g_get_current_dir(), g_free);
     for (const Member& m : members) {
         GPtr<GCabFile> file;
         if (m.source.empty()) {
@@ -65,7 +68,9 @@ bool writeMembers(const std::vector<Member>& members, int64_t unixTime, GOutputS
                 g_bytes_new(m.data.data(), m.data.size()), g_bytes_unref);
             file.reset(gcab_file_new_with_bytes(m.name.c_str(), data.get()));
         } else {
-            GPtr<GFile> source(g_file_new_for_path(m.source.c_str()));
+            std::unique_ptr<char, void (*)(void*)> path(
+                g_canonicalize_filename(m.source.c_str(), here.get()), g_free);
+            GPtr<GFile> source(g_file_new_for_path(path.get()));
             file.reset(gcab_file_new_with_file(m.name.c_str(), source.get()));
         }
         if (!gcab_folder_add_file(folder.get(), file.get(), FALSE, nullptr, &failure)) {
@@ -98,13 +103,20 @@ bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::str
     return true;
 }
 
-bool writeCabinetFile(const std::vector<Member>& members, int64_t unixTime, const std::string& path,
-                      std::string* error, bool* outputFailed)
+CabinetFile::CabinetFile(std::string path) : path_(std::move(path)) {}
+
+CabinetFile::~CabinetFile()
 {
-    // Written beside `path` under a new name of its own and renamed at the end, so
-    // that a failure leaves an earlier file as it was. mkstemp finds the name; GIO
-    // creates the file, as any new file, readable by all the umask allows.
-    std::string partial = path + ".XXXXXX";
+    if (!partial_.empty())
+        std::remove(partial_.c_str());
+}
+
+bool CabinetFile::write(const std::vector<Member>& members, int64_t unixTime, std::string* error,
+                        bool* outputFailed)
+{
+    // mkstemp finds a name of its own beside the path; GIO creates the file, as
+    // any new file, readable by all the umask allows.
+    std::string partial = path_ + ".XXXXXX";
     int fd = mkstemp(partial.data());
     *outputFailed = true;
     if (fd < 0) {
@@ -120,15 +132,19 @@ bool writeCabinetFile(const std::vector<Member>& members, int64_t unixTime, cons
         *error = takeError(failure);
         return false;
     }
-    if (!writeMembers(members, unixTime, G_OUTPUT_STREAM(out.get()), error)) {
-        *outputFailed = false;  // a member's file, or the output: the message says which
-    } else if (std::rename(partial.c_str(), path.c_str()) == 0) {
-        return true;
-    } else {
-        *error = std::strerror(errno);
+    partial_ = partial;
+    *outputFailed = false;  // a member's file, or the output: the message says which
+    return writeMembers(members, unixTime, G_OUTPUT_STREAM(out.get()), error);
+}
+
+bool CabinetFile::commit(std::string* error)
+{
+    if (partial_.empty() || std::rename(partial_.c_str(), path_.c_str()) != 0) {
+        *error = partial_.empty() ? "nothing written" : std::strerror(errno);
+        return false;
     }
-    std::remove(partial.c_str());
-    return false;
+    partial_.clear();
+    return true;
 }
 
 // ---- reading ---------------------------------------------------------------------
@@ -145,11 +161,17 @@ struct Block {
     uint8_t sizes[4] = {};  // its header's two sizes, which the checksum covers
 };
 
-// The cabinet checksum of data blocks, seeded with the sum so far.
+// The cabinet checksum of data blocks, seeded with the sum so far: the
+// block's little-endian 32-bit words XORed, then the bytes left over.
 uint32_t checksum(const uint8_t* p, size_t n, uint32_t sum)
 {
-    for (; n >= 4; n -= 4, p += 4)
-        sum ^= p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+    uint32_t words = 0;
+    for (; n >= 4; n -= 4, p += 4) {
+        uint32_t word;
+        std::memcpy(&word, p, 4);
+        words ^= word;
+    }
+    sum ^= le32toh(words);
     uint32_t rest = 0;
     switch (n) {
     case 3:
@@ -243,6 +265,8 @@ private:
 // checksum, a short file): the caller then asks libmspack, which says why.
 class StoredFolder {
 public:
+    static const uint32_t kMaxBlock = 0x8000;
+
     StoredFolder(HostFile* file, off_t first, unsigned blocks, unsigned reserve)
         : file_(file), next_(first), left_(blocks), reserve_(reserve)
     {}
@@ -258,7 +282,7 @@ public:
                 return false;
             uint64_t from = offset - block->start;
             size_t n = static_cast<size_t>(std::min<uint64_t>(length, block->size - from));
-            std::memcpy(out, bytes_.data() + from, n);
+            std::memcpy(out, bytes_.get() + from, n);
             out += n;
             offset += n;
             length -= n;
@@ -282,7 +306,7 @@ private:
             std::memcpy(b.sizes, header + 4, 4);
             b.size = static_cast<uint32_t>(header[4] | header[5] << 8);
             // Stored bytes are as many as they stand for, at most the 32 KB of a block.
-            if (b.size == 0 || b.size > 0x8000 ||
+            if (b.size == 0 || b.size > kMaxBlock ||
                 b.size != static_cast<uint32_t>(header[6] | header[7] << 8))
                 return false;
             blocks_.push_back(b);
@@ -299,10 +323,11 @@ private:
         if (loaded_ == b.data)
             return true;
         loaded_ = -1;
-        bytes_.resize(b.size);
-        if (!file_->readAll(b.data, bytes_.data(), b.size) ||
+        if (!bytes_)
+            bytes_.reset(new uint8_t[kMaxBlock]);  // not zeroed: it is read into at once
+        if (!file_->readAll(b.data, bytes_.get(), b.size) ||
             (b.checksum != 0 &&
-             checksum(b.sizes, 4, checksum(bytes_.data(), b.size, 0)) != b.checksum))
+             checksum(b.sizes, 4, checksum(bytes_.get(), b.size, 0)) != b.checksum))
             return false;
         loaded_ = b.data;
         return true;
@@ -314,7 +339,7 @@ private:
     unsigned reserve_;
     uint64_t end_ = 0;
     std::vector<Block> blocks_;
-    std::vector<uint8_t> bytes_;  // of the block at loaded_
+    std::unique_ptr<uint8_t[]> bytes_;  // of the block at loaded_
     off_t loaded_ = -1;
 };
 

@@ -17,11 +17,27 @@ namespace cecab {
 // `bytes`, every member dated `unixTime` (UTC).
 bool writeCabinet(const std::vector<Member>& members, int64_t unixTime, std::string* bytes,
                   std::string* error);
-// The same into the file `path` (its directory must exist), which is replaced
-// only when the whole cabinet is written. `outputFailed`: the output file, not a
-// member's source, could not be written.
-bool writeCabinetFile(const std::vector<Member>& members, int64_t unixTime, const std::string& path,
-                      std::string* error, bool* outputFailed);
+// A cabinet written into a file beside `path` under a name of its own: the
+// file at `path` is replaced only by commit(), so a failure, or a cabinet not
+// wanted after all, leaves an earlier file as it was.
+class CabinetFile {
+public:
+    explicit CabinetFile(std::string path);
+    ~CabinetFile();  // removes what was written and not committed
+    CabinetFile(const CabinetFile&) = delete;
+    CabinetFile& operator=(const CabinetFile&) = delete;
+    // As writeCabinet, straight into the file (its directory must exist), the
+    // members never held in memory. `outputFailed`: the output, not a
+    // member's source, could not be written.
+    bool write(const std::vector<Member>& members, int64_t unixTime, std::string* error,
+               bool* outputFailed);
+    // The cabinet written takes the path's place.
+    bool commit(std::string* error);
+
+private:
+    std::string path_;
+    std::string partial_;  // the file written, until committed
+};
 
 struct CabinetEntry {
     std::string name;
