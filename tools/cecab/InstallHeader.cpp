@@ -248,7 +248,9 @@ std::string HeaderIndex::join(const std::vector<uint16_t>& parts) const
     std::string path;
     for (uint16_t id : parts) {
         const std::string* s = string(id);
-        path += (path.empty() ? "" : "\\") + (s ? *s : "<?" + std::to_string(id) + ">");
+        if (!path.empty())
+            path += '\\';
+        path += s ? *s : "<?" + std::to_string(id) + ">";
     }
     return path;
 }

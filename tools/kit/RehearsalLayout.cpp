@@ -1,6 +1,7 @@
 // What the rehearsal starts from: a bundle directory walked into device
 // entries, or a main package laid out as its install header says.
 #include <algorithm>
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
 
@@ -24,7 +25,7 @@ const uint32_t kRegSz = 1, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
 wchar_t forbiddenCharacter(const std::wstring& name)
 {
     for (wchar_t c : name) {
-        if (c < 0x20 || std::wstring(L"\\:*?\"<>|").find(c) != std::wstring::npos)
+        if (c < 0x20 || std::wcschr(L"\\:*?\"<>|", c) != nullptr)
             return c;
     }
     return 0;
