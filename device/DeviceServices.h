@@ -6,12 +6,9 @@
 
 #include <stddef.h>
 
-// Fixed-width integers without <stdint.h>, which old device compilers lack.
-// int is 32 bits on every target we build for. Like <stdint.h>'s, they stay in
-// the global namespace; everything else of the platform layer is in `device`.
-typedef int Int32;
-typedef unsigned int UInt32;
+#include "base/Integers.h"
 
+// Everything of the platform layer is in `device`.
 namespace device {
 
 // Opaque handles. A null handle means "absent". Providers cast their own

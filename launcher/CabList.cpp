@@ -1,8 +1,8 @@
 // CabList: the block reader over "Vorlund.ini", the installable-file test and
 // the counting pass. One pass over each block, no allocation per name.
 #include "launcher/CabList.h"
+#include "base/WideText.h"
 #include "common/OrdinaryFile.h"
-#include "common/WideText.h"
 
 namespace vorlund {
 

@@ -3,9 +3,9 @@
 // the platform installer, reports progress and sweeps the CAB files.
 #include "launcher/LauncherSequence.h"
 
+#include "base/WideText.h"
 #include "common/CabSweep.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "launcher/CabList.h"
 #include "launcher/ProgressWindow.h"
 

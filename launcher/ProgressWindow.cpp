@@ -3,7 +3,7 @@
 // no message loop, so every point that changes the window repaints it at once.
 // When `create` returns no window, every later point does nothing.
 #include "launcher/ProgressWindow.h"
-#include "common/WideText.h"
+#include "base/WideText.h"
 
 namespace vorlund {
 namespace progress {

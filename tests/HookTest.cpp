@@ -63,7 +63,7 @@ const Row kRows[] = {
      {text::kNoValue}, false, false, false},
     {"data query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 2),
      {text::kNoValue}, false, false, false},
-    {"no heap for the value", nullptr, Launcher::Program, failing(sim::Op::Allocate, 1),
+    {"no heap for the value", nullptr, Launcher::Program, failing(sim::Op::AllocateMemory, 1),
      {text::kNoValue}, false, false, false},
     {"launcher missing: the CABs are swept", nullptr, Launcher::Missing, nullptr, {kNoLauncher},
      false, true, false},

@@ -64,7 +64,7 @@ const Row kRows[] = {
      [](DeviceTest& t) { t.script.deletesCab = true; }, L"a.cab", {}, L""},
     // The first heap block is the progress window's class-name buffer.
     {"the heap cannot supply the module path: nothing at all", L"a.cab", "a.cab\r\n",
-     [](DeviceTest& t) { t.dev().failCall(sim::Op::Allocate, 2); }, L"", {}, L"a.cab"},
+     [](DeviceTest& t) { t.dev().failCall(sim::Op::AllocateMemory, 2); }, L"", {}, L"a.cab"},
     {"the module path cannot be read: nothing at all", L"a.cab", "a.cab\r\n",
      [](DeviceTest& t) { t.dev().failCall(sim::Op::OwnModulePath, 1); }, L"", {}, L"a.cab"},
 };

@@ -79,7 +79,7 @@ const Row kRows[] = {
      withTemplate({{L"static", false}, {L"msctls_progress32"}}),
      {{L"", 15, 5}, {L"", 15, 15}, {L"", 15, 15}}},
     {"no heap for the class name: no control is found", "a.cab\r\n",
-     [](DeviceTest& t) { t.dev().failCall(sim::Op::Allocate, 1); }, {{L"", 100, 0}}},
+     [](DeviceTest& t) { t.dev().failCall(sim::Op::AllocateMemory, 1); }, {{L"", 100, 0}}},
     {"without a list the window keeps its empty texts", "<no list>", nullptr, {}},
     {"a window that cannot be created: the same run, no display", "a.cab\r\n",
      [](DeviceTest& t) { t.dev().failCall(sim::Op::CreateDialog, 1); }, {}},

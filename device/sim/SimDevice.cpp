@@ -12,16 +12,9 @@ namespace sim {
 
 const char* opName(Op op)
 {
-    static const char* const names[] = {"findFirst",       "findOpen",        "findNext",
-                                        "openForRead",     "readBytes",       "deleteFile",
-                                        "startProgram",    "waitProcess",     "exitStatusReadable",
-                                        "openProcessById", "ownModulePath",   "lastTopLevelWindow",
-                                        "windowBefore",    "windowClassName", "windowProcessId",
-                                        "firstChild",      "nextSibling",     "initProgressClass",
-                                        "createDialog",    "sendMessage",     "openUserKey",
-                                        "queryValue",      "deleteUserKey",   "ansiToWide",
-                                        "allocate"};
-    static_assert(sizeof(names) / sizeof(names[0]) == kOpCount, "one name per operation");
+#define VORLUND_SIM_NAME(op, name, result, parameters, arguments) #name,
+    static const char* const names[] = {VORLUND_SIM_OPERATIONS(VORLUND_SIM_NAME)};
+#undef VORLUND_SIM_NAME
     return names[static_cast<int>(op)];
 }
 
@@ -412,7 +405,7 @@ std::vector<const Window*> Device::dialogs() const
 {
     std::vector<const Window*> out;
     for (auto& w : windows_) {
-        if (w.second.className == L"#32770")
+        if (w.second.className == kDialogClass)
             out.push_back(&w.second);
     }
     return out;
@@ -595,7 +588,7 @@ std::wstring describe(const Event& e)
             [](const event::BringToFront& b) { return L"bringToFront " + hex(b.window); },
             [](const event::Message& m) {
                 return L"message " + hex(m.window) + L" " + num(m.number) + L" " + num(m.first) +
-                       L" " + (m.number == 12 ? m.text : std::to_wstring(m.second));
+                       L" " + (m.number == message::kSetText ? m.text : std::to_wstring(m.second));
             },
             [](const event::Repaint& r) {
                 return L"repaint " + hex(r.window) + L" flags=0x" + hex(r.flags);

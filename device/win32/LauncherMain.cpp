@@ -9,6 +9,9 @@
 #endif
 #include <windows.h>
 
+// The one include above the provider's layer: an entry point starts the
+// logic it belongs to (device/ otherwise never includes common/, launcher/ or
+// setup/; tests/device/device_check.py holds it to that).
 #include "launcher/LauncherSequence.h"
 
 #ifdef _WIN32_WCE

@@ -16,7 +16,7 @@
 // commctrl.h needs the types of windows.h.
 #include <commctrl.h>
 
-#include "common/WideText.h"
+#include "base/WideText.h"
 #include "device/DeviceServices.h"
 
 namespace device {

@@ -72,7 +72,7 @@ def unexplained_references(objects, allowed, nm="llvm-nm"):
 
 
 def source_groups():
-    """{"COMMON": [...], "LAUNCHER": [...], "SETUP": [...]}, as the CMake project lists them."""
+    """{"BASE": [...], "COMMON": [...], ...}, as the CMake project lists them."""
     text = (ROOT / "CMakeLists.txt").read_text()
     return {name: block.split()
             for name, block in re.findall(r"set\(VORLUND_(\w+)_SOURCES([^)]*)\)", text)}
@@ -148,7 +148,7 @@ def main():
                        for section in ("coredll", "commctrl")}
             exports["compiler"] = allowed.get("compiler", set())
             probe_objects = [built[PROBE]] + [built[s] for s in (
-                "device/win32/Win32DeviceServices.cpp", "common/WideText.cpp") if s in built]
+                "device/win32/Win32DeviceServices.cpp", "base/WideText.cpp") if s in built]
             bad = unexplained_references(probe_objects, exports)
             tally.check("the probe, with the provider it drives, imports only what the device's "
                         "COREDLL and commctrl export", not bad, "not exported: " + ", ".join(bad))

@@ -7,8 +7,8 @@
 #include <map>
 #include <set>
 
+#include "base/WideText.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
 #include "setup/SetupHooks.h"

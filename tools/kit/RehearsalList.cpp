@@ -7,8 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "base/WideText.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "tools/hosttext/HostText.h"

@@ -1,10 +1,11 @@
-// Bounded wide-string helpers for the shipped code and both providers: every
-// write is checked against the destination's capacity, and a text that does
-// not fit is a reported failure, never an overrun.
+// Bounded wide-string helpers, the bottom layer under both providers and the
+// logic: every write is checked against the destination's capacity, and a
+// text that does not fit is a reported failure, never an overrun. It uses
+// nothing above it.
 #ifndef VORLUND_WIDE_TEXT_H
 #define VORLUND_WIDE_TEXT_H
 
-#include "device/DeviceServices.h"
+#include "base/Integers.h"
 
 namespace vorlund {
 

@@ -1,6 +1,6 @@
 // Bounded wide-string helpers (see WideText.h). Hand-written rather than the
 // C library's, whose wide formatter has a different signature on the device.
-#include "common/WideText.h"
+#include "base/WideText.h"
 
 namespace vorlund {
 
