@@ -10,6 +10,10 @@ const wchar_t kCabListName[] = L"Vorlund.ini";
 
 namespace {
 
+// carryLength when no name is cut, and when the cut head alone is too long.
+const int kNoCarry = -1;
+const int kCarryTooLong = -2;
+
 bool isLineBreak(char c)
 {
     return c == '\r' || c == '\n';
@@ -20,17 +24,11 @@ bool isLineBreak(char c)
 bool openList(CabListReader* reader, const wchar_t* path)
 {
     reader->file = device::openForRead(path);
-    reader->textEnd = 0;
     reader->namesEnd = 0;
     reader->position = 0;
-    reader->full = false;
-    reader->carryLength = 0;
-    reader->carryPending = false;
-    reader->carryTooLong = false;
+    reader->full = true;  // the first block is still to be read
+    reader->carryLength = kNoCarry;
     reader->joinedPending = false;
-    reader->joinedTooLong = false;
-    reader->name[0] = 0;
-    reader->wideName[0] = 0;
     return reader->file != 0;
 }
 
@@ -46,22 +44,20 @@ int joinCarry(CabListReader* reader, bool continuesPastEnd)
         ++head;
     if (head == reader->textEnd && continuesPastEnd) {
         // The name runs through the whole block: far longer than any name.
-        reader->carryTooLong = true;
+        reader->carryLength = kCarryTooLong;
         return -1;
     }
-    reader->joinedTooLong =
-        reader->carryTooLong || reader->carryLength + head > device::kMaxNameBytes;
-    if (!reader->joinedTooLong) {
+    bool tooLong =
+        reader->carryLength == kCarryTooLong || reader->carryLength + head > device::kMaxNameBytes;
+    if (!tooLong) {
         for (int i = 0; i < reader->carryLength; ++i)
             reader->name[i] = reader->carry[i];
         for (int i = 0; i < head; ++i)
             reader->name[reader->carryLength + i] = reader->block[i];
         reader->name[reader->carryLength + head] = 0;
     }
-    reader->joinedPending = true;
-    reader->carryPending = false;
-    reader->carryLength = 0;
-    reader->carryTooLong = false;
+    reader->joinedPending = !tooLong;
+    reader->carryLength = kNoCarry;
     return head;
 }
 
@@ -74,30 +70,23 @@ void keepTail(CabListReader* reader, int namesStart)
     while (tail > namesStart && !isLineBreak(reader->block[tail - 1]))
         --tail;
     int length = reader->textEnd - tail;
-    reader->carryTooLong = length > device::kMaxNameBytes;
-    reader->carryLength = reader->carryTooLong ? 0 : length;
+    reader->carryLength = length > device::kMaxNameBytes ? kCarryTooLong : length;
     for (int i = 0; i < reader->carryLength; ++i)
         reader->carry[i] = reader->block[tail + i];
-    reader->carryPending = true;
     reader->namesEnd = tail;
 }
 
-}  // namespace
-
+// Reads the next block; false when the read fails (the list ends there). It
+// is called once the names of the last block are all handed out, so that
+// position is at namesEnd until new names are found.
 bool nextBlock(CabListReader* reader)
 {
-    reader->textEnd = 0;
-    reader->namesEnd = 0;
-    reader->position = 0;
-    reader->full = false;
-    reader->joinedPending = false;
-
     UInt32 got = 0;
     if (!device::readBytes(reader->file, reader->block, device::kReadBlockBytes, &got) ||
         got > static_cast<UInt32>(device::kReadBlockBytes)) {
         // A cut name whose tail was never read would be a different name:
         // it is dropped with the rest of the list.
-        reader->carryPending = false;
+        reader->full = false;
         return false;
     }
     int length = static_cast<int>(got);
@@ -111,43 +100,37 @@ bool nextBlock(CabListReader* reader)
     bool runsToEnd = reader->full && textEnd == length;
 
     int start = 0;
-    if (reader->carryPending) {
+    if (reader->carryLength != kNoCarry) {
         start = joinCarry(reader, runsToEnd);
         if (start < 0)
             return true;  // no names here; the carry goes on to the next block
     }
     reader->position = start;
     reader->namesEnd = textEnd;
-    if (runsToEnd && textEnd > 0 && !isLineBreak(reader->block[textEnd - 1]))
+    if (runsToEnd && !isLineBreak(reader->block[textEnd - 1]))
         keepTail(reader, start);
     return true;
 }
 
-namespace {
-
 // Converts the name buffer; false when the conversion fails.
 bool convertName(CabListReader* reader, int length)
 {
-    reader->wideName[0] = 0;
     bool ok =
         device::ansiToWide(reader->name, length + 1, reader->wideName, device::kMaxNameBytes + 1);
     reader->wideName[device::kMaxNameBytes] = 0;
     return ok;
 }
 
-}  // namespace
-
+// Next name of the current block, or null at its end.
 const wchar_t* nextName(CabListReader* reader)
 {
     if (reader->joinedPending) {
         reader->joinedPending = false;
-        if (!reader->joinedTooLong) {
-            int length = 0;
-            while (reader->name[length] != 0)
-                ++length;
-            if (convertName(reader, length))
-                return reader->wideName;
-        }
+        int length = 0;
+        while (reader->name[length] != 0)
+            ++length;
+        if (convertName(reader, length))
+            return reader->wideName;
     }
     for (;;) {
         while (reader->position < reader->namesEnd && isLineBreak(reader->block[reader->position]))
@@ -165,6 +148,19 @@ const wchar_t* nextName(CabListReader* reader)
         reader->name[length] = 0;
         if (convertName(reader, length))
             return reader->wideName;
+    }
+}
+
+}  // namespace
+
+const wchar_t* nextListedName(CabListReader* reader)
+{
+    for (;;) {
+        const wchar_t* name = nextName(reader);
+        if (name != 0)
+            return name;
+        if (!blockWasFull(reader) || !nextBlock(reader))
+            return 0;
     }
 }
 
@@ -190,10 +186,10 @@ bool isInstallableFile(const wchar_t* path)
     return isOrdinaryFile(path);
 }
 
-bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
+void buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
 {
-    return copyText(path, device::kMaxLongPath, directory) &&
-           appendText(path, device::kMaxLongPath, name);
+    copyText(path, device::kMaxLongPath, directory);
+    appendText(path, device::kMaxLongPath, name);
 }
 
 Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory, const wchar_t* listPath)
@@ -201,14 +197,11 @@ Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory, cons
     if (!openList(reader, listPath))
         return 0;
     Int32 count = 0;
-    while (nextBlock(reader)) {
-        wchar_t path[device::kMaxLongPath];
-        for (const wchar_t* name = nextName(reader); name != 0; name = nextName(reader)) {
-            if (buildCabPath(path, directory, name) && isInstallableFile(path))
-                ++count;
-        }
-        if (!blockWasFull(reader))
-            break;
+    wchar_t path[device::kMaxLongPath];
+    for (const wchar_t* name = nextListedName(reader); name != 0; name = nextListedName(reader)) {
+        buildCabPath(path, directory, name);
+        if (isInstallableFile(path))
+            ++count;
     }
     closeList(reader);
     return count;

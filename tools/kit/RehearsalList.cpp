@@ -78,20 +78,16 @@ std::vector<ReadName> readAsDevice(const std::wstring& listPath)
     std::unique_ptr<CabListReader> reader(new CabListReader());
     if (!vorlund::openList(reader.get(), listPath.c_str()))
         return names;
-    // Every block but the last is a full kReadBlockBytes. After nextName the
-    // reader's position is the end of the name in its block (for a name
-    // completed through the carry too), and its name buffer holds the bytes.
-    size_t blockStart = 0;
-    while (vorlund::nextBlock(reader.get())) {
-        for (const wchar_t* name = vorlund::nextName(reader.get()); name != nullptr;
-             name = vorlund::nextName(reader.get())) {
-            size_t end = blockStart + static_cast<size_t>(reader->position);
-            size_t length = std::strlen(reader->name);
-            names.push_back({name, end - length, end});
-        }
-        if (!vorlund::blockWasFull(reader.get()))
-            break;
-        blockStart += device::kReadBlockBytes;
+    // Every block but the last is a full kReadBlockBytes, one read each: the
+    // name handed out ends in the block of the last read. The reader's
+    // position is the end of the name in that block (for a name completed
+    // through the carry too), and its name buffer holds the bytes.
+    const int readsBefore = sim::current().callCount(sim::Op::ReadBytes);
+    for (const wchar_t* name; (name = vorlund::nextListedName(reader.get())) != nullptr;) {
+        size_t blocksBefore = sim::current().callCount(sim::Op::ReadBytes) - readsBefore - 1;
+        size_t end = blocksBefore * device::kReadBlockBytes + static_cast<size_t>(reader->position);
+        size_t length = std::strlen(reader->name);
+        names.push_back({name, end - length, end});
     }
     vorlund::closeList(reader.get());
     return names;
@@ -325,24 +321,16 @@ void ListCheck::placeName(const ReadName& n)
     l.partial = n.start != raw.start || n.end != raw.end;
     if (l.partial)
         add(Code::Partial, l.line, "the device reads only " + inQuotes(n.name) + " of this line");
-    wchar_t path[device::kMaxLongPath];
-    if (!vorlund::buildCabPath(path, directory_.c_str(), n.name.c_str())) {
-        l.skipReason = "path too long";
-        add(Code::PathTooLong, l.line,
-            inQuotes(n.name) + ": the path is longer than " +
-                std::to_string(device::kMaxLongPath - 1) + " characters; skipped without a word");
-        placed_.push_back({n.start, l});
-        return;
-    }
-    l.path = path;
-    l.installable = vorlund::isInstallableFile(path);
+    // As the launcher builds it: a device directory and a listed name always fit.
+    l.path = directory_ + n.name;
+    l.installable = vorlund::isInstallableFile(l.path.c_str());
     device::FoundEntry entry;
-    bool found = device::findFirst(path, &entry);
+    bool found = device::findFirst(l.path.c_str(), &entry);
     if (!l.installable)
         skipped(n, found ? &entry : nullptr, &l);
     else
         taken(n, entry, l);
-    std::wstring key = dev_.canonical(path);
+    std::wstring key = dev_.canonical(l.path);
     auto earlier = firstLine_.find(key);
     if (earlier != firstLine_.end()) {
         l.repeats = earlier->second;
