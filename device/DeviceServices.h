@@ -11,6 +11,11 @@
 // Everything of the platform layer is in `device`.
 namespace device {
 
+// Every argument is required (a valid handle, a non-null pointer) unless an
+// operation says that null is allowed: the releasing operations ignore null;
+// startProgram takes no command line and keeps no handle for null; windows
+// may be owned by none.
+
 // Opaque handles. A null handle means "absent". Providers cast their own
 // handle values to these types; the logic never looks inside.
 struct DeviceFile;
@@ -77,6 +82,7 @@ bool findFirst(const wchar_t* pattern, FoundEntry* entry);
 SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry);
 // Next match of an open search into *entry; false when there is none.
 bool findNext(SearchHandle search, FoundEntry* entry);
+// Ends a search; null is ignored.
 void findClose(SearchHandle search);
 
 // Opens an existing file for reading, without sharing. Null on failure.
@@ -179,7 +185,8 @@ void repaintNow(WindowHandle window, UInt32 flags);
 void destroyWindow(WindowHandle window);
 ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second);
 
-// Modal message box; returns once the user pressed OK.
+// Modal message box owned by `owner` (null for none); returns once the user
+// pressed OK.
 void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style);
 
 // ---- Registry (current user's hive) --------------------------------------------
@@ -190,6 +197,7 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access);
 // *sizeBytes go in preset and come back as the platform reports them; on
 // input *sizeBytes is the buffer's capacity in bytes. False on failure.
 bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes);
+// Releases a key; null is ignored.
 void closeKey(KeyHandle key);
 // Deletes `subKey` of the current user's hive with everything below it.
 bool deleteUserKey(const wchar_t* subKey);

@@ -553,8 +553,7 @@ bool Device::queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* ty
             std::memcpy(buffer, host.data(), size);
     }
     *sizeBytes = size;
-    if (type)
-        *type = v->second.type;
+    *type = v->second.type;
     return true;
 }
 

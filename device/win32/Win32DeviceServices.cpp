@@ -175,9 +175,6 @@ bool findFirst(const wchar_t* pattern, FoundEntry* entry)
 
 SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
 {
-    if (pattern == NULL || entry == NULL) {
-        return NULL;
-    }
     WIN32_FIND_DATAW data;
     HANDLE search = FindFirstFileW(pattern, &data);
     if (search == INVALID_HANDLE_VALUE) {
@@ -189,9 +186,6 @@ SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
 
 bool findNext(SearchHandle search, FoundEntry* entry)
 {
-    if (search == NULL || entry == NULL) {
-        return false;
-    }
     WIN32_FIND_DATAW data;
     if (!FindNextFileW(fromOpaque(search), &data)) {
         return false;
@@ -209,9 +203,6 @@ void findClose(SearchHandle search)
 
 FileHandle openForRead(const wchar_t* path)
 {
-    if (path == NULL) {
-        return NULL;
-    }
     HANDLE file =
         CreateFileW(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -222,15 +213,7 @@ FileHandle openForRead(const wchar_t* path)
 
 bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead)
 {
-    if (bytesRead != NULL) {
-        *bytesRead = 0;
-    }
-    if (file == NULL || buffer == NULL || bytesRead == NULL) {
-        return false;
-    }
-    if (capacity > static_cast<UInt32>(kReadBlockBytes)) {
-        capacity = static_cast<UInt32>(kReadBlockBytes);
-    }
+    *bytesRead = 0;
     DWORD count = 0;
     if (!ReadFile(fromOpaque(file), buffer, capacity, &count, NULL)) {
         return false;
@@ -241,7 +224,7 @@ bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead
 
 bool deleteFile(const wchar_t* path)
 {
-    return path != NULL && DeleteFileW(path) != 0;
+    return DeleteFileW(path) != 0;
 }
 
 void closeHandle(FileHandle file)
@@ -275,9 +258,6 @@ bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* p
     }
     if (thread != NULL) {
         *thread = NULL;
-    }
-    if (program == NULL) {
-        return false;
     }
     // CreateProcessW may write into the command line: it is the caller's own
     // buffer (a copy here would cost the launcher another 2 KB of stack).
@@ -316,16 +296,11 @@ bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* p
 
 void waitProcess(ProcessHandle process, UInt32 milliseconds)
 {
-    if (process != NULL) {
-        WaitForSingleObject(fromOpaque(process), milliseconds);
-    }
+    WaitForSingleObject(fromOpaque(process), milliseconds);
 }
 
 void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
 {
-    if (process == NULL) {
-        return;
-    }
     HANDLE handle = fromOpaque(process);
     DWORD began = GetTickCount();
     for (;;) {
@@ -354,9 +329,6 @@ void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
 
 bool exitStatusReadable(ProcessHandle process)
 {
-    if (process == NULL) {
-        return false;
-    }
     DWORD status = 0;
     return GetExitCodeProcess(fromOpaque(process), &status) != 0;
 }
@@ -379,7 +351,7 @@ void pause(UInt32 milliseconds)
 
 bool ownModulePath(wchar_t* buffer, int capacity)
 {
-    if (buffer == NULL || capacity <= 0) {
+    if (capacity <= 0) {
         return false;
     }
     buffer[capacity - 1] = L'\0';
@@ -413,9 +385,6 @@ WindowHandle lastTopLevelWindow()
 
 WindowHandle windowBefore(WindowHandle window)
 {
-    if (window == NULL) {
-        return NULL;
-    }
     HWND wanted = toHwnd(window);
     // Where the walk stands, unless it is asked of another window of the list.
     int at = gWalkAt;
@@ -434,11 +403,7 @@ WindowHandle windowBefore(WindowHandle window)
 
 bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
 {
-    if (buffer == NULL || capacity <= 0) {
-        return false;
-    }
-    buffer[0] = L'\0';
-    if (window == NULL) {
+    if (capacity <= 0) {
         return false;
     }
     int length = GetClassNameW(toHwnd(window), buffer, capacity);
@@ -452,9 +417,6 @@ bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
 
 UInt32 windowProcessId(WindowHandle window)
 {
-    if (window == NULL) {
-        return 0;
-    }
     DWORD processId = 0;
     GetWindowThreadProcessId(toHwnd(window), &processId);
     return static_cast<UInt32>(processId);
@@ -462,25 +424,16 @@ UInt32 windowProcessId(WindowHandle window)
 
 WindowHandle firstChild(WindowHandle window)
 {
-    if (window == NULL) {
-        return NULL;
-    }
     return fromHwnd(GetWindow(toHwnd(window), GW_CHILD));
 }
 
 WindowHandle nextSibling(WindowHandle window)
 {
-    if (window == NULL) {
-        return NULL;
-    }
     return fromHwnd(GetWindow(toHwnd(window), GW_HWNDNEXT));
 }
 
 bool initProgressClass(const ControlClassRecord* record)
 {
-    if (record == NULL) {
-        return false;
-    }
     INITCOMMONCONTROLSEX controls;
     controls.dwSize = static_cast<DWORD>(record->size);
     controls.dwICC = static_cast<DWORD>(record->classes);
@@ -513,37 +466,26 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
 
 void showWindow(WindowHandle window, int command)
 {
-    if (window != NULL) {
-        ShowWindow(toHwnd(window), command);
-    }
+    ShowWindow(toHwnd(window), command);
 }
 
 void bringToFront(WindowHandle window)
 {
-    if (window != NULL) {
-        SetForegroundWindow(toHwnd(window));
-    }
+    SetForegroundWindow(toHwnd(window));
 }
 
 void repaintNow(WindowHandle window, UInt32 flags)
 {
-    if (window != NULL) {
-        RedrawWindow(toHwnd(window), NULL, NULL, flags);
-    }
+    RedrawWindow(toHwnd(window), NULL, NULL, flags);
 }
 
 void destroyWindow(WindowHandle window)
 {
-    if (window != NULL) {
-        DestroyWindow(toHwnd(window));
-    }
+    DestroyWindow(toHwnd(window));
 }
 
 ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second)
 {
-    if (window == NULL) {
-        return 0;
-    }
     return static_cast<ptrdiff_t>(SendMessageW(toHwnd(window), message, static_cast<WPARAM>(first),
                                                static_cast<LPARAM>(second)));
 }
@@ -573,9 +515,6 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
 
 bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
 {
-    if (key == NULL || type == NULL || sizeBytes == NULL) {
-        return false;
-    }
     DWORD valueType = static_cast<DWORD>(*type);
     DWORD size = static_cast<DWORD>(*sizeBytes);
     LONG status = RegQueryValueExW(reinterpret_cast<HKEY>(key), name, NULL, &valueType,
@@ -594,9 +533,6 @@ void closeKey(KeyHandle key)
 
 bool deleteUserKey(const wchar_t* subKey)
 {
-    if (subKey == NULL) {
-        return false;
-    }
 #ifdef _WIN32_WCE
     return RegDeleteKeyW(HKEY_CURRENT_USER, subKey) == ERROR_SUCCESS;
 #else
@@ -608,11 +544,7 @@ bool deleteUserKey(const wchar_t* subKey)
 
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
 {
-    if (wide == NULL || capacity <= 0) {
-        return false;
-    }
-    if (source == NULL || sourceBytes <= 0) {
-        wide[0] = L'\0';
+    if (capacity <= 0) {
         return false;
     }
     int written = MultiByteToWideChar(CP_ACP, 0, source, sourceBytes, wide, capacity);
