@@ -54,10 +54,9 @@ bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix)
     int m = textLength(suffix);
     if (m > n)
         return false;
-    for (int i = 0; i < m; ++i) {
+    for (int i = 0; i < m; ++i)
         if (foldAscii(text[n - m + i]) != foldAscii(suffix[i]))
             return false;
-    }
     return true;
 }
 

@@ -119,10 +119,9 @@ std::vector<std::wstring> DeviceTest::installed()
 std::vector<std::wstring> DeviceTest::cabsLeft(const std::wstring& dir)
 {
     std::vector<std::wstring> out;
-    for (const std::wstring& n : dev().list(dir)) {
+    for (const std::wstring& n : dev().list(dir))
         if (n.size() > 4 && n.substr(n.size() - 4) == L".cab")
             out.push_back(n);
-    }
     return out;
 }
 

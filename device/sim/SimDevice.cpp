@@ -190,10 +190,9 @@ std::vector<const FileNode*> Device::childrenOf(const std::wstring& canonicalDir
     auto d = directories_.find(canonicalDir);
     if (d == directories_.end())
         return out;
-    for (const auto& e : d->second) {
+    for (const auto& e : d->second)
         if (e.second.removedAt == 0)
             out.push_back(&files_.at(e.second.path));
-    }
     return out;
 }
 
@@ -319,10 +318,9 @@ void Device::destroyWindowTree(uintptr_t id)
     it->second.visible = false;
     zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), id), zOrder_.end());
     auto kids = childWindows_.find(id);
-    if (kids != childWindows_.end()) {
+    if (kids != childWindows_.end())
         for (uintptr_t child : kids->second)
             destroyWindowTree(child);
-    }
 }
 
 uintptr_t Device::addTopLevelWindow(const std::wstring& className, uint32_t processId)
@@ -404,10 +402,9 @@ std::vector<const Window*> Device::children(uintptr_t parent) const
 std::vector<const Window*> Device::dialogs() const
 {
     std::vector<const Window*> out;
-    for (auto& w : windows_) {
+    for (auto& w : windows_)
         if (w.second.className == kDialogClass)
             out.push_back(&w.second);
-    }
     return out;
 }
 
@@ -463,10 +460,9 @@ bool Device::shouldFail(Op op)
     int count = ++callCounts_[static_cast<int>(op)];
     ++overallCalls_;
     bool fail = overallFailAt_ > 0 && overallCalls_ == overallFailAt_;
-    for (const Rule& r : rules_) {
+    for (const Rule& r : rules_)
         if (r.op == op && (r.persistent ? count >= r.nth : count == r.nth))
             fail = true;
-    }
     if (fail) {
         ++injectedFaults_;
         record(event::Fault{op});
@@ -502,28 +498,25 @@ void Device::releaseHandle(uintptr_t handle, Kind kind)
 std::vector<std::wstring> Device::deletions() const
 {
     std::vector<std::wstring> out;
-    for (const event::Delete& d : eventsOf<event::Delete>()) {
+    for (const event::Delete& d : eventsOf<event::Delete>())
         if (d.done)
             out.push_back(d.path);
-    }
     return out;
 }
 
 bool Device::hungForever() const
 {
-    for (const event::Wait& w : eventsOf<event::Wait>()) {
+    for (const event::Wait& w : eventsOf<event::Wait>())
         if (w.hung)
             return true;
-    }
     return false;
 }
 
 const Window* event::Repaint::child(const std::wstring& className) const
 {
-    for (const Window& w : children) {
+    for (const Window& w : children)
         if (w.className == className)
             return &w;
-    }
     return nullptr;
 }
 

@@ -138,10 +138,9 @@ public:
     template <typename Kind> std::vector<Kind> eventsOf() const
     {
         std::vector<Kind> out;
-        for (const Event& e : events_) {
+        for (const Event& e : events_)
             if (const Kind* k = std::get_if<Kind>(&e.what))
                 out.push_back(*k);
-        }
         return out;
     }
     // The paths deleted, in order.

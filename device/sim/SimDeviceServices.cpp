@@ -64,10 +64,9 @@ void Device::releaseMemory(void* block)
     if (it == allocations_.end())
         std::abort();  // releasing a block that was never allocated
     const unsigned char* guard = static_cast<unsigned char*>(block) + it->second;
-    for (size_t i = 0; i < kGuardBytes; ++i) {
+    for (size_t i = 0; i < kGuardBytes; ++i)
         if (guard[i] != kGuard)
             std::abort();  // something wrote past the end of the block
-    }
     allocations_.erase(it);
     std::free(block);
 }
@@ -193,10 +192,9 @@ bool Device::deleteFile(const wchar_t* path)
 
 bool Device::isOpen(const std::wstring& canonicalPath) const
 {
-    for (const auto& open : openFiles_) {
+    for (const auto& open : openFiles_)
         if (open.second.path == canonicalPath)
             return true;
-    }
     return false;
 }
 
@@ -458,10 +456,9 @@ void Device::repaintNow(device::WindowHandle window, uint32_t flags)
 {
     Window* w = liveWindow(window);
     event::Repaint r{idOf(window), flags, w != nullptr && w->visible, {}};
-    if (w != nullptr) {
+    if (w != nullptr)
         for (const Window* c : children(w->id))
             r.children.push_back(*c);
-    }
     record(r);
     // Painting now sends kPaint through the dialog's procedure.
     if (w != nullptr && w->procedure != nullptr)

@@ -37,9 +37,8 @@ int gWalkAt = 0;
 
 BOOL CALLBACK collectTopLevel(HWND window, LPARAM)
 {
-    if (gTopLevelCount >= kMaxTopLevelWindows) {
+    if (gTopLevelCount >= kMaxTopLevelWindows)
         return FALSE;
-    }
     gTopLevel[gTopLevelCount++] = window;
     return TRUE;
 }
@@ -101,9 +100,8 @@ typedef INT_PTR DialogResult;
 
 DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LPARAM second)
 {
-    if (gDialogProcedure == NULL) {
+    if (gDialogProcedure == NULL)
         return 0;
-    }
     ptrdiff_t answer = gDialogProcedure(fromHwnd(hwnd), static_cast<UInt32>(message),
                                         static_cast<size_t>(first), static_cast<ptrdiff_t>(second));
     return static_cast<DialogResult>(answer);
@@ -114,9 +112,8 @@ DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LP
 // whole tree), so the tree is taken down from its leaves here.
 bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
 {
-    if (depth > kKeyTreeDepthLimit) {
+    if (depth > kKeyTreeDepthLimit)
         return false;
-    }
     HKEY key = NULL;
     if (RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key) !=
         ERROR_SUCCESS) {
@@ -127,9 +124,8 @@ bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
         wchar_t child[kKeyNameCapacity];
         DWORD length = kKeyNameCapacity;
         LONG status = RegEnumKeyExW(key, 0, child, &length, NULL, NULL, NULL, NULL);
-        if (status == ERROR_NO_MORE_ITEMS) {
+        if (status == ERROR_NO_MORE_ITEMS)
             break;
-        }
         // Index 0 again after each deletion; a child that stays would be
         // returned for ever, so any failure ends the walk.
         if (status != ERROR_SUCCESS || !deleteKeyTree(key, child, depth + 1)) {
@@ -138,9 +134,8 @@ bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
         }
     }
     RegCloseKey(key);
-    if (!childrenGone) {
+    if (!childrenGone)
         return false;
-    }
     return RegDeleteKeyW(parent, name) == ERROR_SUCCESS;
 }
 #endif
@@ -156,9 +151,8 @@ void* allocateMemory(size_t bytes)
 
 void releaseMemory(void* block)
 {
-    if (block != NULL) {
+    if (block != NULL)
         LocalFree(reinterpret_cast<HLOCAL>(block));
-    }
 }
 
 // ---- Files and searches -----------------------------------------------------
@@ -166,9 +160,8 @@ void releaseMemory(void* block)
 bool findFirst(const wchar_t* pattern, FoundEntry* entry)
 {
     SearchHandle search = findOpen(pattern, entry);
-    if (search == NULL) {
+    if (search == NULL)
         return false;
-    }
     findClose(search);
     return true;
 }
@@ -177,9 +170,8 @@ SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
 {
     WIN32_FIND_DATAW data;
     HANDLE search = FindFirstFileW(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) {
+    if (search == INVALID_HANDLE_VALUE)
         return NULL;
-    }
     fillEntry(data, entry);
     return toOpaque<SearchHandle>(search);
 }
@@ -187,27 +179,24 @@ SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
 bool findNext(SearchHandle search, FoundEntry* entry)
 {
     WIN32_FIND_DATAW data;
-    if (!FindNextFileW(fromOpaque(search), &data)) {
+    if (!FindNextFileW(fromOpaque(search), &data))
         return false;
-    }
     fillEntry(data, entry);
     return true;
 }
 
 void findClose(SearchHandle search)
 {
-    if (search != NULL) {
+    if (search != NULL)
         FindClose(fromOpaque(search));
-    }
 }
 
 FileHandle openForRead(const wchar_t* path)
 {
     HANDLE file =
         CreateFileW(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
+    if (file == INVALID_HANDLE_VALUE)
         return NULL;
-    }
     return toOpaque<FileHandle>(file);
 }
 
@@ -215,9 +204,8 @@ bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead
 {
     *bytesRead = 0;
     DWORD count = 0;
-    if (!ReadFile(fromOpaque(file), buffer, capacity, &count, NULL)) {
+    if (!ReadFile(fromOpaque(file), buffer, capacity, &count, NULL))
         return false;
-    }
     *bytesRead = static_cast<UInt32>(count);
     return true;
 }
@@ -229,23 +217,20 @@ bool deleteFile(const wchar_t* path)
 
 void closeHandle(FileHandle file)
 {
-    if (file != NULL) {
+    if (file != NULL)
         CloseHandle(fromOpaque(file));
-    }
 }
 
 void closeHandle(ProcessHandle process)
 {
-    if (process != NULL) {
+    if (process != NULL)
         CloseHandle(fromOpaque(process));
-    }
 }
 
 void closeHandle(ThreadHandle thread)
 {
-    if (thread != NULL) {
+    if (thread != NULL)
         CloseHandle(fromOpaque(thread));
-    }
 }
 
 // ---- Processes ----------------------------------------------------------------
@@ -253,12 +238,10 @@ void closeHandle(ThreadHandle thread)
 bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* process,
                   ThreadHandle* thread)
 {
-    if (process != NULL) {
+    if (process != NULL)
         *process = NULL;
-    }
-    if (thread != NULL) {
+    if (thread != NULL)
         *thread = NULL;
-    }
     // CreateProcessW may write into the command line: it is the caller's own
     // buffer (a copy here would cost the launcher another 2 KB of stack).
     PROCESS_INFORMATION info;
@@ -278,19 +261,16 @@ bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* p
     BOOL started =
         CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
 #endif
-    if (!started) {
+    if (!started)
         return false;
-    }
-    if (process != NULL) {
+    if (process != NULL)
         *process = toOpaque<ProcessHandle>(info.hProcess);
-    } else {
+    else
         CloseHandle(info.hProcess);
-    }
-    if (thread != NULL) {
+    if (thread != NULL)
         *thread = toOpaque<ThreadHandle>(info.hThread);
-    } else {
+    else
         CloseHandle(info.hThread);
-    }
     return true;
 }
 
@@ -307,9 +287,8 @@ void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
         DWORD left = milliseconds;
         if (milliseconds != kWaitForever) {
             DWORD spent = GetTickCount() - began;
-            if (spent >= milliseconds) {
+            if (spent >= milliseconds)
                 return;
-            }
             left = milliseconds - spent;
         }
         // Wakes for the process's end or a message sent by another thread;
@@ -319,9 +298,8 @@ void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
             WaitForSingleObject(handle, left);  // a plain wait rather than none
             return;
         }
-        if (woke != WAIT_OBJECT_0 + 1) {
+        if (woke != WAIT_OBJECT_0 + 1)
             return;  // ended or timed out
-        }
         MSG message;
         PeekMessageW(&message, NULL, 0, 0, kPeekSentOnly);
     }
@@ -351,9 +329,8 @@ void pause(UInt32 milliseconds)
 
 bool ownModulePath(wchar_t* buffer, int capacity)
 {
-    if (capacity <= 0) {
+    if (capacity <= 0)
         return false;
-    }
     buffer[capacity - 1] = L'\0';
     DWORD length = GetModuleFileNameW(NULL, buffer, static_cast<DWORD>(capacity));
     // A full buffer means the path was cut (older systems do not even
@@ -376,9 +353,8 @@ WindowHandle lastTopLevelWindow()
     // closed for its predecessor would answer none and end the walk.
     gTopLevelCount = 0;
     EnumWindows(collectTopLevel, 0);
-    if (gTopLevelCount == 0) {
+    if (gTopLevelCount == 0)
         return NULL;
-    }
     gWalkAt = gTopLevelCount - 1;
     return fromHwnd(gTopLevel[gWalkAt]);
 }
@@ -390,22 +366,19 @@ WindowHandle windowBefore(WindowHandle window)
     int at = gWalkAt;
     if (at >= gTopLevelCount || gTopLevel[at] != wanted) {
         at = gTopLevelCount - 1;
-        while (at >= 0 && gTopLevel[at] != wanted) {
+        while (at >= 0 && gTopLevel[at] != wanted)
             --at;
-        }
     }
-    if (at <= 0) {
+    if (at <= 0)
         return NULL;
-    }
     gWalkAt = at - 1;
     return fromHwnd(gTopLevel[gWalkAt]);
 }
 
 bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
 {
-    if (capacity <= 0) {
+    if (capacity <= 0)
         return false;
-    }
     int length = GetClassNameW(toHwnd(window), buffer, capacity);
     if (length <= 0) {
         buffer[0] = L'\0';
@@ -448,16 +421,14 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
     // build imports exactly what the device build will.
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(module);
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(templateId), RT_DIALOG);
-    if (found == NULL) {
+    if (found == NULL)
         return NULL;
-    }
     // The loaded resource's handle is the template's address: LockResource is
     // a macro that hands it back on CE, and returns it unchanged on the desktop.
     LPCDLGTEMPLATEW dialogTemplate =
         reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(instance, found));
-    if (dialogTemplate == NULL) {
+    if (dialogTemplate == NULL)
         return NULL;
-    }
     gDialogProcedure = procedure;
     HWND dialog = CreateDialogIndirectParamW(instance, dialogTemplate, toHwnd(owner),
                                              dialogTrampoline, static_cast<LPARAM>(value));
@@ -507,9 +478,8 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
 #else
     LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, access, &key);
 #endif
-    if (status != ERROR_SUCCESS) {
+    if (status != ERROR_SUCCESS)
         return NULL;
-    }
     return reinterpret_cast<KeyHandle>(key);
 }
 
@@ -526,9 +496,8 @@ bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, 
 
 void closeKey(KeyHandle key)
 {
-    if (key != NULL) {
+    if (key != NULL)
         RegCloseKey(reinterpret_cast<HKEY>(key));
-    }
 }
 
 bool deleteUserKey(const wchar_t* subKey)
@@ -544,9 +513,8 @@ bool deleteUserKey(const wchar_t* subKey)
 
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
 {
-    if (capacity <= 0) {
+    if (capacity <= 0)
         return false;
-    }
     int written = MultiByteToWideChar(CP_ACP, 0, source, sourceBytes, wide, capacity);
     if (written <= 0) {
         wide[capacity - 1] = L'\0';
@@ -554,11 +522,10 @@ bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity
     }
     // The source carries its terminator; a source without one still leaves a
     // terminated result.
-    if (written < capacity) {
+    if (written < capacity)
         wide[written] = L'\0';
-    } else {
+    else
         wide[capacity - 1] = L'\0';
-    }
     return true;
 }
 

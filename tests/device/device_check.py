@@ -12,7 +12,7 @@
    environment variable CI set, their absence is a failure).
 3. The import check flags a function the device lacks.
 4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE,
-   and every C++ file keeps the house style of .clang-format.
+   and every C++ file keeps the house style of .clang-format (clang-format-16).
 Prints "N passed, N failed"; exits non-zero on a failure.
 """
 import os
@@ -169,7 +169,7 @@ def main():
                 not breaches, ", ".join(breaches))
     sources = subprocess.run(["git", "ls-files", "*.cpp", "*.h"], cwd=ROOT, stdout=subprocess.PIPE,
                              text=True, check=True).stdout.split()
-    styled = subprocess.run(["clang-format", "--dry-run", "--Werror"] + sources, cwd=ROOT,
+    styled = subprocess.run(["clang-format-16", "--dry-run", "--Werror"] + sources, cwd=ROOT,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     tally.check("every C++ file keeps the house style (.clang-format)", styled.returncode == 0,
                 styled.stdout[:1500])

@@ -66,10 +66,9 @@ std::string toAnsi(const std::wstring& text)
         char mapped = '?';
         if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
             mapped = static_cast<char>(c);
-        for (int i = 0; i < 32; ++i) {
+        for (int i = 0; i < 32; ++i)
             if (kCp1252High[i] == c)
                 mapped = static_cast<char>(0x80 + i);
-        }
         out.push_back(mapped);
     }
     return out;

@@ -76,11 +76,10 @@ Chosen choose(const BundleDir& bundle, Findings* found)
     if (!c.list)
         found->push_back(blocker(Code::NoList, kListName,
                                  "missing: the launcher would find no list and delete every CAB"));
-    for (const BundleEntry* e : {c.launcher, c.list}) {
+    for (const BundleEntry* e : {c.launcher, c.list})
         if (e)
             c.installed.push_back(e);
-    }
-    for (const BundleEntry& e : bundle.entries) {
+    for (const BundleEntry& e : bundle.entries)
         if (!e.directory && endsWithCab(e.name))
             c.installed.push_back(&e);
         else if (&e != c.launcher && &e != c.setup && &e != c.list)
@@ -89,7 +88,6 @@ Chosen choose(const BundleDir& bundle, Findings* found)
                 e.directory ? "a subdirectory: not packed (a CAB the list names in it "
                               "is missing on the device)"
                             : "neither a CAB nor one of the three Vorlund files: not packed"));
-    }
     return c;
 }
 
