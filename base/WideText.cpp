@@ -39,14 +39,10 @@ bool textEqual(const wchar_t* a, const wchar_t* b)
     return a[i] == b[i];
 }
 
-namespace {
-
 wchar_t foldAscii(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
-
-}  // namespace
 
 bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix)
 {

@@ -23,6 +23,9 @@ bool appendText(wchar_t* dest, int capacity, const wchar_t* source);
 // Exact, case-sensitive comparison.
 bool textEqual(const wchar_t* a, const wchar_t* b);
 
+// The small letter of an ASCII capital; any other character as it is.
+wchar_t foldAscii(wchar_t c);
+
 // Whether `text` ends with `suffix`, comparing ASCII letters without regard
 // to case.
 bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix);

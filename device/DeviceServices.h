@@ -40,10 +40,12 @@ const int kMaxLongPath = 1024;     // wide characters with the terminator: a CAB
                                    // list path, an installer command line
 const int kReadBlockBytes = 4096;  // one read of the CAB list
 const int kMaxNameBytes = 255;     // longest name the list may hold, in bytes
+// Characters of the longest device path.
+const int kMaxDevicePath = kMaxPath - 1;
 // The longest CAB path the launcher builds: its directory (a prefix of its
-// module path, at most kMaxPath - 1 characters) and a listed name (at most one
-// character a byte). It always fits kMaxLongPath, so no run-time check asks.
-const int kMaxCabPath = kMaxPath - 1 + kMaxNameBytes;
+// module path, a device path) and a listed name (at most one character a
+// byte). It always fits kMaxLongPath, so no run-time check asks.
+const int kMaxCabPath = kMaxDevicePath + kMaxNameBytes;
 // C++98 has no static_assert: a negative array size fails the compile.
 typedef char CabPathFitsLongPath[kMaxCabPath < kMaxLongPath ? 1 : -1];
 

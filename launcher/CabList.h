@@ -57,8 +57,8 @@ bool isInstallableFile(const wchar_t* path);
 Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory,
                            const wchar_t* listPath);
 
-// directory + name into path[device::kMaxLongPath]. A directory of at most
-// kMaxPath - 1 characters and a listed name always fit (device::kMaxCabPath).
+// directory + name into path[device::kMaxLongPath]. A directory (a device
+// path) and a listed name always fit (device::kMaxCabPath).
 void buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name);
 
 }  // namespace vorlund

@@ -7,16 +7,7 @@ namespace {
 
 using namespace test;
 
-// UTF-16LE bytes of a text, without a terminator.
-std::vector<uint8_t> utf16(const std::wstring& text)
-{
-    std::vector<uint8_t> out;
-    for (wchar_t c : text) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return out;
-}
+using hosttext::utf16le;
 
 std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
 {
@@ -67,22 +58,22 @@ const Row kRows[] = {
      {text::kNoValue}, false, false, false},
     {"launcher missing: the CABs are swept", nullptr, Launcher::Missing, nullptr, {kNoLauncher},
      false, true, false},
-    {"value with a trailing backslash: not doubled", value(utf16(kDir) + kZero),
+    {"value with a trailing backslash: not doubled", value(utf16le(kDir) + kZero),
      Launcher::Program, nullptr, {kNotice}, true, false, false},
     {"launcher hidden", nullptr, Launcher::Hidden, nullptr, {kNoLauncher}, false, true, false},
     {"launcher system", nullptr, Launcher::System, nullptr, {kNoLauncher}, false, true, false},
     {"launcher a directory", nullptr, Launcher::Folder, nullptr, {kNoLauncher}, false, true, false},
     {"a launcher that will not start is no launcher either", nullptr, Launcher::WillNotStart,
      nullptr, {kNotice, kNoLauncher}, false, true, false},
-    {"value without a terminator", value(utf16(kValue)), Launcher::Program, nullptr, {kNotice},
+    {"value without a terminator", value(utf16le(kValue)), Launcher::Program, nullptr, {kNotice},
      true, false, false},
-    {"odd size, no terminator", value(utf16(kValue) + std::vector<uint8_t>{'X'}), Launcher::Program,
+    {"odd size, no terminator", value(utf16le(kValue) + std::vector<uint8_t>{'X'}), Launcher::Program,
      nullptr, {kNotice}, true, false, false},
-    {"odd size after the terminator", value(utf16(kValue) + kZero + std::vector<uint8_t>{'X'}),
+    {"odd size after the terminator", value(utf16le(kValue) + kZero + std::vector<uint8_t>{'X'}),
      Launcher::Program, nullptr, {kNotice}, true, false, false},
-    {"binary type", value(utf16(kValue) + kZero, 3), Launcher::Program, nullptr, {kNotice}, true,
+    {"binary type", value(utf16le(kValue) + kZero, 3), Launcher::Program, nullptr, {kNotice}, true,
      false, false},
-    {"text after an inner terminator", value(utf16(kValue) + kZero + utf16(L"\\other")),
+    {"text after an inner terminator", value(utf16le(kValue) + kZero + utf16le(L"\\other")),
      Launcher::Program, nullptr, {kNotice}, true, false, false},
 };
 // clang-format on

@@ -77,12 +77,6 @@ std::wstring Device::parentOf(const std::wstring& canonicalPath) const
 
 namespace {
 
-std::wstring lastComponent(const std::wstring& path)
-{
-    size_t cut = path.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
 std::wstring folderOf(const std::wstring& path)
 {
     size_t cut = path.find_last_of(L"\\/");
@@ -96,7 +90,7 @@ FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring
     FileNode& n = files_[canonicalPath];
     if (n.order == 0) {
         n.path = path;
-        n.name = lastComponent(path);
+        n.name = hosttext::lastComponent(path);
         n.order = ++clock_;
         directories_[parentOf(canonicalPath)][n.order] = DirectoryEntry{canonicalPath, n.name};
     }
@@ -249,7 +243,7 @@ bool Device::nameMatches(const std::wstring& pattern, const std::wstring& name, 
 bool Device::beginSearch(const wchar_t* pattern, Search* search) const
 {
     std::wstring p(pattern);
-    search->pattern = lastComponent(p);
+    search->pattern = hosttext::lastComponent(p);
     search->directory = canonical(folderOf(p));
     search->aliases = desktopAliasMatching_;
     search->openedAt = clock_ + 1;  // every entry there now

@@ -28,9 +28,9 @@ uintptr_t idOf(const void* handle)
 void fillEntry(const FileNode& n, device::FoundEntry* entry)
 {
     entry->attributes = n.attributes;
-    // A bare name fills at most kMaxPath - 1 characters; a longer one is cut.
+    // A bare name fills at most a device path; a longer one is cut.
     int i = 0;
-    for (; i < device::kMaxPath - 1 && i < static_cast<int>(n.name.size()) && n.name[i] != 0; ++i)
+    for (; i < device::kMaxDevicePath && i < static_cast<int>(n.name.size()) && n.name[i] != 0; ++i)
         entry->name[i] = n.name[i];
     entry->name[i] = 0;
 }

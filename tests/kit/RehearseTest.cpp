@@ -27,7 +27,7 @@ void writeEntry(const fs::path& dir, const std::string& row)
         if (kind == "over")
             l->installDir = "%CE1%\\Bundle";
     };
-    bool cab = name.size() > 4 && name.substr(name.size() - 4) == ".cab";
+    bool cab = hosttext::endsWithCab(hosttext::fromHost(name));
     if (name.back() == '/')
         fs::create_directories(dir / name);
     else if (kind == "text" || !cab)

@@ -119,12 +119,6 @@ bool hasWildcard(const std::wstring& name)
     return name.find_first_of(L"*?") != std::wstring::npos;
 }
 
-std::wstring lastComponent(const std::wstring& name)
-{
-    size_t cut = name.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? name : name.substr(cut + 1);
-}
-
 bool isUtf16(const std::string& bytes)
 {
     if (bytes.size() >= 2 &&
@@ -202,7 +196,7 @@ std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
     sim::Device& dev = sim::current();
     size_t cut = name.find_last_of(L"\\/");
     std::wstring sub = cut == std::wstring::npos ? L"" : name.substr(0, cut + 1);
-    std::wstring wanted = hosttext::folded(lastComponent(name));
+    std::wstring wanted = hosttext::folded(hosttext::lastComponent(name));
     std::wstring best;
     int bestScore = 4;
     for (const std::wstring& entry : dev.list(directory + sub)) {
@@ -380,7 +374,7 @@ void ListCheck::taken(const ReadName& n, const device::FoundEntry& entry, const 
             inQuotes(n.name) + " holds a wildcard: the device's check finds " +
                 inQuotes(entry.name) +
                 ", but the installer is handed the name with the wildcard in it");
-    else if (lastComponent(n.name) != entry.name)
+    else if (hosttext::lastComponent(n.name) != entry.name)
         add(Code::Case, l.line,
             inQuotes(n.name) + " names " + inQuotes(entry.name) +
                 " (letter case does not matter on the device)");
