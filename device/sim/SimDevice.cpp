@@ -591,6 +591,10 @@ std::wstring describe(const Event& e)
             [](const event::DeleteKey& k) {
                 return std::wstring(k.done ? L"delete key " : L"delete key failed ") + k.key;
             },
+            [](const event::QueryValue& q) {
+                return L"query value " + q.name + L" type=" + num(q.type) + L" size=" +
+                       num(q.sizeBytes) + (q.withBuffer ? L"" : L" (size only)");
+            },
             [](const event::Fault& f) {
                 std::string name = opName(f.op);
                 return L"fault " + std::wstring(name.begin(), name.end());

@@ -426,11 +426,14 @@ device::WindowHandle Device::createDialog(device::ModuleHandle module, int templ
             cw.rangePacked = kNewBarRange;
     }
     made.window = id;
+    size_t at = events_.size();
     record(made);
     if (procedure) {
         // A template with its own font gets kSetFont before kInitDialog.
         procedure(handleOf<device::WindowHandle>(id), message::kSetFont, 0, 0);
-        procedure(handleOf<device::WindowHandle>(id), message::kInitDialog, 0, value);
+        bool focusDefault =
+            procedure(handleOf<device::WindowHandle>(id), message::kInitDialog, 0, value) != 0;
+        std::get<event::CreateDialog>(events_[at].what).focusDefault = focusDefault;
     }
     return handleOf<device::WindowHandle>(id);
 }
@@ -459,10 +462,10 @@ void Device::repaintNow(device::WindowHandle window, uint32_t flags)
     if (w != nullptr)
         for (const Window* c : children(w->id))
             r.children.push_back(*c);
-    record(r);
     // Painting now sends kPaint through the dialog's procedure.
     if (w != nullptr && w->procedure != nullptr)
-        w->procedure(window, message::kPaint, 0, 0);
+        r.drawn = w->procedure(window, message::kPaint, 0, 0) == 0;
+    record(r);
 }
 
 void Device::destroyWindow(device::WindowHandle window)
@@ -518,6 +521,7 @@ bool Device::queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* ty
 {
     if (!handleIs(idOf(key), Kind::Key))
         std::abort();
+    record(event::QueryValue{name, *type, *sizeBytes, buffer != nullptr});
     if (shouldFail(Op::QueryValue))
         return false;
     auto k = registry_.find(keyHandles_[idOf(key)]);

@@ -85,6 +85,9 @@ struct CreateDialog {
     uintptr_t owner;
     ptrdiff_t value;
     uintptr_t window;  // 0: it could not be created
+    // The procedure answered kInitDialog with non-zero: the system gives the
+    // focus to the first control, as a dialog expects.
+    bool focusDefault = false;
 };
 struct ShowWindow {
     uintptr_t window;
@@ -106,6 +109,9 @@ struct Repaint {
     uint32_t flags;
     bool visible;
     std::vector<Window> children;  // in child order
+    // The dialog's procedure answered kPaint with 0, so the default painting
+    // ran; one that answers non-zero leaves the window unpainted.
+    bool drawn = true;
     // The first child of a class (exact name), or null.
     const Window* child(const std::wstring& className) const;
 };
@@ -127,16 +133,23 @@ struct DeleteKey {
     std::wstring key;
     bool done;
 };
+// A query of a registry value, with *type and *sizeBytes as they came in.
+struct QueryValue {
+    std::wstring name;
+    uint32_t type;
+    uint32_t sizeBytes;
+    bool withBuffer;  // false: only the size was asked
+};
 struct Fault {
     Op op;
 };
 }  // namespace event
 
-using EventData =
-    std::variant<event::Pause, event::Start, event::StartFailed, event::Wait, event::Delete,
-                 event::InitProgressClass, event::CreateDialog, event::ShowWindow,
-                 event::BringToFront, event::Message, event::Repaint, event::DestroyWindow,
-                 event::MessageBox, event::OpenKey, event::DeleteKey, event::Fault>;
+using EventData = std::variant<event::Pause, event::Start, event::StartFailed, event::Wait,
+                               event::Delete, event::InitProgressClass, event::CreateDialog,
+                               event::ShowWindow, event::BringToFront, event::Message,
+                               event::Repaint, event::DestroyWindow, event::MessageBox,
+                               event::OpenKey, event::DeleteKey, event::QueryValue, event::Fault>;
 
 struct Event {
     uint64_t timeMs;

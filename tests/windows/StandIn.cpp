@@ -6,9 +6,8 @@
 //
 // On every platform (plain C++98, functions COREDLL exports):
 //   hold <ms> <class> [topmost]   a program already running, owning a window
-//   walk                          the Win32 provider's window walk, with windows
-//                                 closed, moved and opened between its steps
-//   probe <launcher>              the bring-up scenario (below); on the device
+//   probe <launcher>              the bring-up scenario (below), the Win32
+//                                 provider's window walk first; on the device
 //                                 also what it does without arguments, with the
 //                                 Vorlund.exe beside it
 // Under Wine only:
@@ -705,8 +704,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     const wchar_t* mode = argc > 1 ? argv[1] : L"";
     if (wcscmp(mode, L"hold") == 0 && argc >= 4)
         return hold(wcstoul(argv[2], NULL, 10), argv[3], argc - 4, argv + 4);
-    if (wcscmp(mode, L"walk") == 0)
-        return walk();
     if (wcscmp(mode, L"probe") == 0 && argc >= 3)
         return probe(argv[2]);
 #ifndef _WIN32_WCE
