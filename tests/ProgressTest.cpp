@@ -27,9 +27,7 @@ std::ostream& operator<<(std::ostream& out, const Frame& f)
 
 bool isClass(const sim::Window& w, const std::wstring& name)
 {
-    std::wstring folded = w.className;
-    std::transform(folded.begin(), folded.end(), folded.begin(), hosttext::foldCase);
-    return folded == name;
+    return hosttext::folded(w.className) == name;
 }
 
 using Template = std::vector<sim::DialogChild>;
@@ -120,8 +118,8 @@ TEST_F(Progress, Runs)
             const sim::Window* target = dev().window(m.window);
             EXPECT_TRUE(isClass(*target, m.number == 12 ? L"static" : L"msctls_progress32"));
         }
-        // Shown and brought to the front before the first repaint; destroyed
-        // after the last, unless there was no list.
+        // Shown, brought to the front and destroyed at the end; without a list
+        // none of it, and the window stays as it was made.
         bool window = created[0].window != 0, list = row.list != kNoListFile;
         std::vector<std::string> order;
         for (const sim::Event& e : dev().events())
