@@ -178,7 +178,6 @@ bool blockWasFull(const CabListReader* reader)
 void closeList(CabListReader* reader)
 {
     device::closeHandle(reader->file);
-    reader->file = 0;
 }
 
 bool isInstallableFile(const wchar_t* path)

@@ -48,8 +48,7 @@ void deriveDirectory(const wchar_t* modulePath, wchar_t* directory)
     int cut = textLength(modulePath);
     while (cut > 0 && modulePath[cut - 1] != L'\\')
         --cut;
-    for (int i = 0; i < cut; ++i)
-        directory[i] = modulePath[i];
+    copyText(directory, device::kMaxPath, modulePath);
     directory[cut] = 0;
 }
 
