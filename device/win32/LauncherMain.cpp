@@ -3,7 +3,8 @@
 // wide entry is wWinMain (built with -municode).
 //
 // Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
-// or tests _WIN32_WCE (tests/device/device_check.py fails the build otherwise).
+// or tests _WIN32_WCE (the device check, tests/device/device_check.py, fails
+// otherwise).
 #ifndef UNICODE
 #define UNICODE
 #endif

@@ -2,7 +2,7 @@
 // for Windows CE 5 (COREDLL, commctrl) and for desktop Windows / Wine alike.
 //
 // Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
-// or tests _WIN32_WCE (tests/device/device_check.py fails the build
+// or tests _WIN32_WCE (the device check, tests/device/device_check.py, fails
 // otherwise); the logic sees the platform only through DeviceServices.h.
 // Only functions that CE 5 exports are called here; the import checks hold
 // every build to them.
