@@ -22,7 +22,7 @@ struct CabListReader {
     int namesEnd;  // names are read from [position, namesEnd)
     int position;
     // The block came from a read of exactly kReadBlockBytes, so the list may
-    // go on; so it reads before the first block too.
+    // go on; true before the first block too, so that it is read.
     bool full;
     // The head of a name that the end of the last full block cut, for the
     // next block to complete: carryLength bytes, or none (-1), or a head
