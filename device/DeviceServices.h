@@ -134,8 +134,8 @@ ProcessHandle openProcessById(UInt32 processId);
 // Sleeps for `milliseconds`.
 void pause(UInt32 milliseconds);
 
-// Full path of the running program into buffer[capacity]. False when it
-// cannot be obtained or does not fit.
+// Full path of the running program into buffer[capacity], terminated. False
+// when it cannot be obtained or does not fit.
 bool ownModulePath(wchar_t* buffer, int capacity);
 
 // ---- Windows -------------------------------------------------------------------
@@ -149,8 +149,8 @@ bool ownModulePath(wchar_t* buffer, int capacity);
 WindowHandle lastTopLevelWindow();
 WindowHandle windowBefore(WindowHandle window);
 
-// Class name of a window into buffer[capacity] (at most kMaxPath). False
-// when it cannot be read.
+// Class name of a window into buffer[capacity] (at most kMaxPath),
+// terminated. False when it cannot be read.
 bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity);
 
 // Id of the process that owns the window; 0 when unknown.
@@ -207,8 +207,9 @@ bool deleteUserKey(const wchar_t* subKey);
 // ---- Text ------------------------------------------------------------------------
 
 // Converts the 8-bit text `source` of `sourceBytes` bytes (terminator
-// included) from the device's ANSI code page into wide[capacity]. False when
-// the conversion fails; wide is then undefined but still terminated.
+// included) from the device's ANSI code page into wide[capacity], always
+// terminated within it. False when the conversion fails; the text is then
+// undefined.
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity);
 
 }  // namespace device

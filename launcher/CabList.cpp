@@ -10,10 +10,6 @@ const wchar_t kCabListName[] = L"Vorlund.ini";
 
 namespace {
 
-// carryLength when no name is cut, and when the cut head alone is too long.
-const int kNoCarry = -1;
-const int kCarryTooLong = -2;
-
 bool isLineBreak(char c)
 {
     return c == '\r' || c == '\n';
@@ -28,35 +24,30 @@ bool openList(CabListReader* reader, const wchar_t* path)
     reader->position = 0;
     reader->full = true;  // the first block is still to be read
     reader->carryLength = kNoCarry;
-    reader->joinedPending = false;
+    reader->joinedLength = 0;
     return reader->file != 0;
 }
 
 namespace {
 
 // Joins the carried head of a cut name with the first run of the new block.
-// Returns where the names of the block start, or -1 when the block is one
-// run that continues the cut name past its end.
-int joinCarry(CabListReader* reader, bool continuesPastEnd)
+// Returns where the names of the block start. A block that is one run
+// continues the cut name: keepTail then carries it on, too long.
+int joinCarry(CabListReader* reader)
 {
     int head = 0;
     while (head < reader->textEnd && !isLineBreak(reader->block[head]))
         ++head;
-    if (head == reader->textEnd && continuesPastEnd) {
-        // The name runs through the whole block: far longer than any name.
-        reader->carryLength = kCarryTooLong;
-        return -1;
-    }
-    bool tooLong =
-        reader->carryLength == kCarryTooLong || reader->carryLength + head > device::kMaxNameBytes;
-    if (!tooLong) {
+    int length = reader->carryLength + head;
+    bool fits = reader->carryLength != kCarryTooLong && length <= device::kMaxNameBytes;
+    if (fits) {
         for (int i = 0; i < reader->carryLength; ++i)
             reader->name[i] = reader->carry[i];
         for (int i = 0; i < head; ++i)
             reader->name[reader->carryLength + i] = reader->block[i];
-        reader->name[reader->carryLength + head] = 0;
+        reader->name[length] = 0;
     }
-    reader->joinedPending = !tooLong;
+    reader->joinedLength = fits ? length : 0;
     reader->carryLength = kNoCarry;
     return head;
 }
@@ -64,10 +55,10 @@ int joinCarry(CabListReader* reader, bool continuesPastEnd)
 // Keeps the run that touches the end of a full block in the carry: the next
 // block decides whether it is whole (next block starts with a line break or
 // is empty) or the head of a longer name.
-void keepTail(CabListReader* reader, int namesStart)
+void keepTail(CabListReader* reader)
 {
     int tail = reader->textEnd;
-    while (tail > namesStart && !isLineBreak(reader->block[tail - 1]))
+    while (tail > 0 && !isLineBreak(reader->block[tail - 1]))
         --tail;
     int length = reader->textEnd - tail;
     reader->carryLength = length > device::kMaxNameBytes ? kCarryTooLong : length;
@@ -76,9 +67,8 @@ void keepTail(CabListReader* reader, int namesStart)
     reader->namesEnd = tail;
 }
 
-// Reads the next block; false when the read fails (the list ends there). It
-// is called once the names of the last block are all handed out, so that
-// position is at namesEnd until new names are found.
+// Reads the next block, once the names of the last one are all handed out;
+// false when the read fails (the list ends there).
 bool nextBlock(CabListReader* reader)
 {
     UInt32 got = 0;
@@ -99,36 +89,26 @@ bool nextBlock(CabListReader* reader)
     // the next one; a NUL or a short read ends the last name.
     bool runsToEnd = reader->full && textEnd == length;
 
-    int start = 0;
-    if (reader->carryLength != kNoCarry) {
-        start = joinCarry(reader, runsToEnd);
-        if (start < 0)
-            return true;  // no names here; the carry goes on to the next block
-    }
-    reader->position = start;
+    reader->position = reader->carryLength != kNoCarry ? joinCarry(reader) : 0;
     reader->namesEnd = textEnd;
     if (runsToEnd && !isLineBreak(reader->block[textEnd - 1]))
-        keepTail(reader, start);
+        keepTail(reader);
     return true;
 }
 
 // Converts the name buffer; false when the conversion fails.
 bool convertName(CabListReader* reader, int length)
 {
-    bool ok =
-        device::ansiToWide(reader->name, length + 1, reader->wideName, device::kMaxNameBytes + 1);
-    reader->wideName[device::kMaxNameBytes] = 0;
-    return ok;
+    return device::ansiToWide(reader->name, length + 1, reader->wideName,
+                              device::kMaxNameBytes + 1);
 }
 
 // Next name of the current block, or null at its end.
 const wchar_t* nextName(CabListReader* reader)
 {
-    if (reader->joinedPending) {
-        reader->joinedPending = false;
-        int length = 0;
-        while (reader->name[length] != 0)
-            ++length;
+    if (reader->joinedLength > 0) {
+        int length = reader->joinedLength;
+        reader->joinedLength = 0;
         if (convertName(reader, length))
             return reader->wideName;
     }
@@ -166,7 +146,7 @@ const wchar_t* nextListedName(CabListReader* reader)
 
 void skipRestOfBlock(CabListReader* reader)
 {
-    reader->joinedPending = false;
+    reader->joinedLength = 0;
     reader->position = reader->namesEnd;
 }
 

@@ -9,6 +9,11 @@ namespace vorlund {
 
 extern const wchar_t kCabListName[];
 
+// CabListReader::carryLength when no name is cut, and when the cut head is
+// already too long to be a name.
+const int kNoCarry = -1;
+const int kCarryTooLong = -2;
+
 // Reads the list in blocks of device::kReadBlockBytes and hands out its names
 // across them. A name that a block boundary cuts is completed through the
 // carry and belongs to the block in which it ends. Names longer than
@@ -25,12 +30,13 @@ struct CabListReader {
     // go on; true before the first block too, so that it is read.
     bool full;
     // The head of a name that the end of the last full block cut, for the
-    // next block to complete: carryLength bytes, or none (-1), or a head
-    // already longer than any name (-2).
+    // next block to complete: carryLength bytes, or kNoCarry, or
+    // kCarryTooLong for a head already longer than any name.
     char carry[device::kMaxNameBytes + 1];
     int carryLength;
-    // The block's first name, completed through the carry, waits in `name`.
-    bool joinedPending;
+    // The length of the block's first name, completed through the carry and
+    // waiting in `name`; 0 when there is none.
+    int joinedLength;
     char name[device::kMaxNameBytes + 1];
     wchar_t wideName[device::kMaxNameBytes + 1];
 };

@@ -118,7 +118,6 @@ int runLauncher(device::ModuleHandle module)
         device::releaseMemory(modulePath);
         return 0;
     }
-    modulePath[device::kMaxPath - 1] = 0;
 
     // Both fit: the directory is a prefix of a path of at most kMaxPath.
     wchar_t directory[device::kMaxPath];
