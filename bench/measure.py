@@ -2,7 +2,7 @@
 """Runs what bench/ measures and prints the figures as one JSON object:
 the host benchmarks' medians, the footprint on the device's ABI and the Wine
 timings. scripts/benchmark builds the programs and calls this inside an X
-display; docs/tools/performance_report.py turns its output into
+display; scripts/performance_report.py turns its output into
 docs/PERFORMANCE.md."""
 import argparse
 import json

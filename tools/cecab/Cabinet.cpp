@@ -214,10 +214,9 @@ struct CabinetReader::Library {
     }
     mscabd_file* member(const std::string& name) const
     {
-        for (mscabd_file* f = cabinet ? cabinet->files : nullptr; f; f = f->next) {
+        for (mscabd_file* f = cabinet ? cabinet->files : nullptr; f; f = f->next)
             if (name == f->filename)
                 return f;
-        }
         return nullptr;
     }
 };

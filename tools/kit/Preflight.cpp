@@ -104,10 +104,9 @@ Findings preflight(const DeviceLayout& layout, const Target& target, std::vector
 {
     const sim::Device& dev = sim::current();
     std::map<std::wstring, const Entry*> entries;
-    for (const Entry& e : layout.entries) {
+    for (const Entry& e : layout.entries)
         if (!e.directory)
             entries.emplace(dev.canonical(e.path), &e);
-    }
     Scratch scratch;
     Findings found;
     std::map<std::wstring, bool> refused;  // each CAB once, however often listed
