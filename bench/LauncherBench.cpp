@@ -32,7 +32,7 @@ void timeRuns(benchmark::State& state, const std::function<void(sim::Device&)>& 
         if (d.eventsOf<sim::event::Start>().size() != starts || d.deletions().size() != deletions ||
             d.outstandingAllocations() != 0 || d.openHandleCount() != 0)
             state.SkipWithError("the run did not go as arranged");
-        state.counters["device heap blocks"] = d.callCount(sim::Op::Allocate);
+        state.counters["device heap blocks"] = d.callCount(sim::Op::AllocateMemory);
         state.ResumeTiming();
     }
     using benchmark::Counter;

@@ -79,12 +79,8 @@ void ListReader(benchmark::State& state)
         vorlund::CabListReader reader;
         vorlund::openList(&reader, kListPath);
         uint64_t before = gAllocations;  // opening is once per list: the reading counts
-        while (vorlund::nextBlock(&reader)) {
-            for (const wchar_t* n = vorlund::nextName(&reader); n; n = vorlund::nextName(&reader))
-                ++names;
-            if (!vorlund::blockWasFull(&reader))
-                break;
-        }
+        while (vorlund::nextListedName(&reader) != nullptr)
+            ++names;
         allocations += gAllocations - before;
         vorlund::closeList(&reader);
     }

@@ -4,7 +4,7 @@ the host benchmarks' medians, the launcher's instructions and platform calls
 per CAB (bench/costs.py), vorlund-kit's waits beside gcab and cabextract
 (bench/kit.py), the footprint on the device's ABI (bench/footprint.py) and the
 Wine timings. scripts/benchmark builds the programs and calls this inside an X
-display; docs/tools/performance_report.py turns its output into
+display; scripts/performance_report.py turns its output into
 docs/PERFORMANCE.md."""
 import argparse
 import json
@@ -197,7 +197,7 @@ def wine_figures(windows_build, reps):
         },
         "bare_per_cab_ms": med(per_run(lambda r: r[f"B{CABS}"]["interval_ms"])),
         "runs": runs, "failed": failed, "load": statistics.median(load) if load else None,
-        # As before, for docs/tools/performance_report.py: wall-clock ratios at CABS CABs.
+        # As before, for scripts/performance_report.py: wall-clock ratios at CABS CABs.
         "with": per_run(lambda r: r[f"L{CABS}"]["wall"] / r[f"B{CABS}"]["wall"]),
         "without": per_run(lambda r: r[f"L{CABS}"]["interval_ms"] / r[f"B{CABS}"]["interval_ms"]),
         "no window": per_run(lambda r: r["L_blind"]["interval_ms"] / r[f"B{CABS}"]["interval_ms"]),

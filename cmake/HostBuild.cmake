@@ -14,24 +14,29 @@ elseif(VORLUND_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-# The shipped logic, compiled exactly as for the device (C++98).
+# The shipped code, compiled exactly as for the device (C++98): the bottom
+# layer, and the logic above the provider. The logic calls DeviceServices,
+# which a program supplies by linking a provider after it (vorlund_sim here):
+# no library links one above it, so the targets form no cycle.
+add_library(vorlund_base STATIC ${VORLUND_BASE_SOURCES})
 add_library(vorlund_logic STATIC
     ${VORLUND_COMMON_SOURCES} ${VORLUND_LAUNCHER_SOURCES} ${VORLUND_SETUP_SOURCES})
-target_include_directories(vorlund_logic PUBLIC ${CMAKE_SOURCE_DIR})
-target_compile_options(vorlund_logic PRIVATE ${VORLUND_SHIPPED_FLAGS})
-set_target_properties(vorlund_logic PROPERTIES CXX_STANDARD 98 CXX_EXTENSIONS OFF)
+target_link_libraries(vorlund_logic PUBLIC vorlund_base)
+foreach(target vorlund_base vorlund_logic)
+    target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_compile_options(${target} PRIVATE ${VORLUND_SHIPPED_FLAGS})
+    set_target_properties(${target} PROPERTIES CXX_STANDARD 98 CXX_EXTENSIONS OFF)
+endforeach()
 
 # Host text (code page, UTF-8, UTF-16LE, case rule) for the simulated device,
 # the tools and the tests.
 add_subdirectory(tools/hosttext)
 
-# The simulated device provider (host only, modern C++). It shares the
-# logic's bounded text copy, so each library needs the other at link time.
+# The simulated device provider (host only, modern C++), over the bottom layer.
 add_library(vorlund_sim STATIC device/sim/SimDevice.cpp device/sim/SimDeviceServices.cpp)
 target_include_directories(vorlund_sim PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(vorlund_sim PRIVATE -Wall -Wextra -Werror)
-target_link_libraries(vorlund_sim PUBLIC vorlund_logic vorlund_hosttext)
-target_link_libraries(vorlund_logic PUBLIC vorlund_sim)
+target_link_libraries(vorlund_sim PUBLIC vorlund_base vorlund_hosttext)
 
 if(VORLUND_FUZZ)
     # The CE header code alone (tools/cecab skips its cabinet I/O here).

@@ -31,6 +31,7 @@ endfunction()
 
 # ---- Vorlund.exe: the launcher program ---------------------------------------
 add_executable(Vorlund WIN32
+    ${VORLUND_BASE_SOURCES}
     ${VORLUND_COMMON_SOURCES}
     ${VORLUND_LAUNCHER_SOURCES}
     ${VORLUND_WIN32_PROVIDER}
@@ -46,6 +47,7 @@ endif()
 # ---- VorlundSetup.dll: the setup hook library --------------------------------
 # Exports undecorated by name through setup/VorlundSetup.def.
 add_library(VorlundSetup SHARED
+    ${VORLUND_BASE_SOURCES}
     ${VORLUND_COMMON_SOURCES}
     ${VORLUND_SETUP_SOURCES}
     ${VORLUND_WIN32_PROVIDER}

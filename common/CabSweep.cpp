@@ -1,8 +1,8 @@
 // CabSweep: each round starts a new search for "*.cab" and deletes the first
 // CAB it returns, so files go in the platform's search order.
 #include "common/CabSweep.h"
+#include "base/WideText.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "device/DeviceServices.h"
 
 namespace vorlund {

@@ -6,13 +6,15 @@
 
 #include <stddef.h>
 
-// Fixed-width integers without <stdint.h>, which old device compilers lack.
-// int is 32 bits on every target we build for. Like <stdint.h>'s, they stay in
-// the global namespace; everything else of the platform layer is in `device`.
-typedef int Int32;
-typedef unsigned int UInt32;
+#include "base/Integers.h"
 
+// Everything of the platform layer is in `device`.
 namespace device {
+
+// Every argument is required (a valid handle, a non-null pointer) unless an
+// operation says that null is allowed: the releasing operations ignore null;
+// startProgram takes no command line and keeps no handle for null; windows
+// may be owned by none.
 
 // Opaque handles. A null handle means "absent". Providers cast their own
 // handle values to these types; the logic never looks inside.
@@ -38,6 +40,14 @@ const int kMaxLongPath = 1024;     // wide characters with the terminator: a CAB
                                    // list path, an installer command line
 const int kReadBlockBytes = 4096;  // one read of the CAB list
 const int kMaxNameBytes = 255;     // longest name the list may hold, in bytes
+// Characters of the longest device path.
+const int kMaxDevicePath = kMaxPath - 1;
+// The longest CAB path the launcher builds: its directory (a prefix of its
+// module path, a device path) and a listed name (at most one character a
+// byte). It always fits kMaxLongPath, so no run-time check asks.
+const int kMaxCabPath = kMaxDevicePath + kMaxNameBytes;
+// C++98 has no static_assert: a negative array size fails the compile.
+typedef char CabPathFitsLongPath[kMaxCabPath < kMaxLongPath ? 1 : -1];
 
 // Attribute bits as the file system reports them on a search.
 const UInt32 kAttrReadOnly = 0x01;
@@ -74,6 +84,7 @@ bool findFirst(const wchar_t* pattern, FoundEntry* entry);
 SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry);
 // Next match of an open search into *entry; false when there is none.
 bool findNext(SearchHandle search, FoundEntry* entry);
+// Ends a search; null is ignored.
 void findClose(SearchHandle search);
 
 // Opens an existing file for reading, without sharing. Null on failure.
@@ -123,8 +134,8 @@ ProcessHandle openProcessById(UInt32 processId);
 // Sleeps for `milliseconds`.
 void pause(UInt32 milliseconds);
 
-// Full path of the running program into buffer[capacity]. False when it
-// cannot be obtained or does not fit.
+// Full path of the running program into buffer[capacity], terminated. False
+// when it cannot be obtained or does not fit.
 bool ownModulePath(wchar_t* buffer, int capacity);
 
 // ---- Windows -------------------------------------------------------------------
@@ -138,8 +149,8 @@ bool ownModulePath(wchar_t* buffer, int capacity);
 WindowHandle lastTopLevelWindow();
 WindowHandle windowBefore(WindowHandle window);
 
-// Class name of a window into buffer[capacity] (at most kMaxPath). False
-// when it cannot be read.
+// Class name of a window into buffer[capacity] (at most kMaxPath),
+// terminated. False when it cannot be read.
 bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity);
 
 // Id of the process that owns the window; 0 when unknown.
@@ -176,7 +187,8 @@ void repaintNow(WindowHandle window, UInt32 flags);
 void destroyWindow(WindowHandle window);
 ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second);
 
-// Modal message box; returns once the user pressed OK.
+// Modal message box owned by `owner` (null for none); returns once the user
+// pressed OK.
 void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style);
 
 // ---- Registry (current user's hive) --------------------------------------------
@@ -187,6 +199,7 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access);
 // *sizeBytes go in preset and come back as the platform reports them; on
 // input *sizeBytes is the buffer's capacity in bytes. False on failure.
 bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes);
+// Releases a key; null is ignored.
 void closeKey(KeyHandle key);
 // Deletes `subKey` of the current user's hive with everything below it.
 bool deleteUserKey(const wchar_t* subKey);
@@ -194,8 +207,9 @@ bool deleteUserKey(const wchar_t* subKey);
 // ---- Text ------------------------------------------------------------------------
 
 // Converts the 8-bit text `source` of `sourceBytes` bytes (terminator
-// included) from the device's ANSI code page into wide[capacity]. False when
-// the conversion fails; wide is then undefined but still terminated.
+// included) from the device's ANSI code page into wide[capacity], always
+// terminated within it. False when the conversion fails; the text is then
+// undefined.
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity);
 
 }  // namespace device

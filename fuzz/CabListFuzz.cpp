@@ -20,13 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     vorlund::CabListReader reader;
     if (!vorlund::openList(&reader, L"\\b\\Vorlund.ini"))
         std::abort();
-    while (vorlund::nextBlock(&reader)) {
-        for (const wchar_t* name = vorlund::nextName(&reader); name;
-             name = vorlund::nextName(&reader))
-            got.push_back(hosttext::toAnsi(name));
-        if (!vorlund::blockWasFull(&reader))
-            break;
-    }
+    for (const wchar_t* name; (name = vorlund::nextListedName(&reader)) != nullptr;)
+        got.push_back(hosttext::toAnsi(name));
     vorlund::closeList(&reader);
     if (got != test::referenceNames(file) || dev.openHandleCount() != 0) {
         std::fprintf(stderr, "reader and reference disagree on a list of %zu bytes\n", size);

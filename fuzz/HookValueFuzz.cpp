@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cwctype>
 #include <vector>
 
 #include "device/sim/SimDevice.h"
 #include "setup/SetupHooks.h"
+#include "tools/hosttext/HostText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -31,13 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Install_Exit(reinterpret_cast<device::WindowHandle>(0x10), nullptr, 0, 0, 0, 0, 0);
     bool bad = result != 0 || dev.openHandleCount() != 0 || dev.outstandingAllocations() != 0 ||
                dev.registryKeyExists(L"Software\\TqVorlund") || !dev.exists(L"\\Bundle\\keep.txt");
-    for (const std::wstring& path : dev.deletions()) {
-        std::wstring tail = path.size() >= 4 ? path.substr(path.size() - 4) : path;
-        for (wchar_t& c : tail)
-            c = static_cast<wchar_t>(std::towlower(c));
-        if (tail != L".cab")
-            bad = true;
-    }
+    for (const std::wstring& path : dev.deletions())
+        bad = bad || !hosttext::endsWithCab(path);
     if (bad) {
         std::fprintf(stderr, "hook misbehaved on a value of %zu bytes\n", size - 1);
         std::abort();

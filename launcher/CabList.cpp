@@ -1,8 +1,8 @@
 // CabList: the block reader over "Vorlund.ini", the installable-file test and
 // the counting pass. One pass over each block, no allocation per name.
 #include "launcher/CabList.h"
+#include "base/WideText.h"
 #include "common/OrdinaryFile.h"
-#include "common/WideText.h"
 
 namespace vorlund {
 
@@ -20,84 +20,63 @@ bool isLineBreak(char c)
 bool openList(CabListReader* reader, const wchar_t* path)
 {
     reader->file = device::openForRead(path);
-    reader->textEnd = 0;
     reader->namesEnd = 0;
     reader->position = 0;
-    reader->full = false;
-    reader->carryLength = 0;
-    reader->carryPending = false;
-    reader->carryTooLong = false;
-    reader->joinedPending = false;
-    reader->joinedTooLong = false;
-    reader->name[0] = 0;
-    reader->wideName[0] = 0;
+    reader->full = true;  // the first block is still to be read
+    reader->carryLength = kNoCarry;
+    reader->joinedLength = 0;
     return reader->file != 0;
 }
 
 namespace {
 
 // Joins the carried head of a cut name with the first run of the new block.
-// Returns where the names of the block start, or -1 when the block is one
-// run that continues the cut name past its end.
-int joinCarry(CabListReader* reader, bool continuesPastEnd)
+// Returns where the names of the block start. A block that is one run
+// continues the cut name: keepTail then carries it on, too long.
+int joinCarry(CabListReader* reader)
 {
     int head = 0;
     while (head < reader->textEnd && !isLineBreak(reader->block[head]))
         ++head;
-    if (head == reader->textEnd && continuesPastEnd) {
-        // The name runs through the whole block: far longer than any name.
-        reader->carryTooLong = true;
-        return -1;
-    }
-    reader->joinedTooLong =
-        reader->carryTooLong || reader->carryLength + head > device::kMaxNameBytes;
-    if (!reader->joinedTooLong) {
+    int length = reader->carryLength + head;
+    bool fits = reader->carryLength != kCarryTooLong && length <= device::kMaxNameBytes;
+    if (fits) {
         for (int i = 0; i < reader->carryLength; ++i)
             reader->name[i] = reader->carry[i];
         for (int i = 0; i < head; ++i)
             reader->name[reader->carryLength + i] = reader->block[i];
-        reader->name[reader->carryLength + head] = 0;
+        reader->name[length] = 0;
     }
-    reader->joinedPending = true;
-    reader->carryPending = false;
-    reader->carryLength = 0;
-    reader->carryTooLong = false;
+    reader->joinedLength = fits ? length : 0;
+    reader->carryLength = kNoCarry;
     return head;
 }
 
 // Keeps the run that touches the end of a full block in the carry: the next
 // block decides whether it is whole (next block starts with a line break or
 // is empty) or the head of a longer name.
-void keepTail(CabListReader* reader, int namesStart)
+void keepTail(CabListReader* reader)
 {
     int tail = reader->textEnd;
-    while (tail > namesStart && !isLineBreak(reader->block[tail - 1]))
+    while (tail > 0 && !isLineBreak(reader->block[tail - 1]))
         --tail;
     int length = reader->textEnd - tail;
-    reader->carryTooLong = length > device::kMaxNameBytes;
-    reader->carryLength = reader->carryTooLong ? 0 : length;
+    reader->carryLength = length > device::kMaxNameBytes ? kCarryTooLong : length;
     for (int i = 0; i < reader->carryLength; ++i)
         reader->carry[i] = reader->block[tail + i];
-    reader->carryPending = true;
     reader->namesEnd = tail;
 }
 
-}  // namespace
-
+// Reads the next block, once the names of the last one are all handed out;
+// false when the read fails (the list ends there).
 bool nextBlock(CabListReader* reader)
 {
-    reader->textEnd = 0;
-    reader->namesEnd = 0;
-    reader->position = 0;
-    reader->full = false;
-    reader->joinedPending = false;
-
     UInt32 got = 0;
     if (!device::readBytes(reader->file, reader->block, device::kReadBlockBytes, &got) ||
         got > static_cast<UInt32>(device::kReadBlockBytes)) {
         // A cut name whose tail was never read would be a different name:
         // it is dropped with the rest of the list.
-        reader->carryPending = false;
+        reader->full = false;
         return false;
     }
     int length = static_cast<int>(got);
@@ -110,44 +89,28 @@ bool nextBlock(CabListReader* reader)
     // the next one; a NUL or a short read ends the last name.
     bool runsToEnd = reader->full && textEnd == length;
 
-    int start = 0;
-    if (reader->carryPending) {
-        start = joinCarry(reader, runsToEnd);
-        if (start < 0)
-            return true;  // no names here; the carry goes on to the next block
-    }
-    reader->position = start;
+    reader->position = reader->carryLength != kNoCarry ? joinCarry(reader) : 0;
     reader->namesEnd = textEnd;
-    if (runsToEnd && textEnd > 0 && !isLineBreak(reader->block[textEnd - 1]))
-        keepTail(reader, start);
+    if (runsToEnd && !isLineBreak(reader->block[textEnd - 1]))
+        keepTail(reader);
     return true;
 }
-
-namespace {
 
 // Converts the name buffer; false when the conversion fails.
 bool convertName(CabListReader* reader, int length)
 {
-    reader->wideName[0] = 0;
-    bool ok =
-        device::ansiToWide(reader->name, length + 1, reader->wideName, device::kMaxNameBytes + 1);
-    reader->wideName[device::kMaxNameBytes] = 0;
-    return ok;
+    return device::ansiToWide(reader->name, length + 1, reader->wideName,
+                              device::kMaxNameBytes + 1);
 }
 
-}  // namespace
-
+// Next name of the current block, or null at its end.
 const wchar_t* nextName(CabListReader* reader)
 {
-    if (reader->joinedPending) {
-        reader->joinedPending = false;
-        if (!reader->joinedTooLong) {
-            int length = 0;
-            while (reader->name[length] != 0)
-                ++length;
-            if (convertName(reader, length))
-                return reader->wideName;
-        }
+    if (reader->joinedLength > 0) {
+        int length = reader->joinedLength;
+        reader->joinedLength = 0;
+        if (convertName(reader, length))
+            return reader->wideName;
     }
     for (;;) {
         while (reader->position < reader->namesEnd && isLineBreak(reader->block[reader->position]))
@@ -168,9 +131,22 @@ const wchar_t* nextName(CabListReader* reader)
     }
 }
 
+}  // namespace
+
+const wchar_t* nextListedName(CabListReader* reader)
+{
+    for (;;) {
+        const wchar_t* name = nextName(reader);
+        if (name != 0)
+            return name;
+        if (!blockWasFull(reader) || !nextBlock(reader))
+            return 0;
+    }
+}
+
 void skipRestOfBlock(CabListReader* reader)
 {
-    reader->joinedPending = false;
+    reader->joinedLength = 0;
     reader->position = reader->namesEnd;
 }
 
@@ -182,7 +158,6 @@ bool blockWasFull(const CabListReader* reader)
 void closeList(CabListReader* reader)
 {
     device::closeHandle(reader->file);
-    reader->file = 0;
 }
 
 bool isInstallableFile(const wchar_t* path)
@@ -190,10 +165,10 @@ bool isInstallableFile(const wchar_t* path)
     return isOrdinaryFile(path);
 }
 
-bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
+void buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name)
 {
-    return copyText(path, device::kMaxLongPath, directory) &&
-           appendText(path, device::kMaxLongPath, name);
+    copyText(path, device::kMaxLongPath, directory);
+    appendText(path, device::kMaxLongPath, name);
 }
 
 Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory, const wchar_t* listPath)
@@ -201,14 +176,11 @@ Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory, cons
     if (!openList(reader, listPath))
         return 0;
     Int32 count = 0;
-    while (nextBlock(reader)) {
-        wchar_t path[device::kMaxLongPath];
-        for (const wchar_t* name = nextName(reader); name != 0; name = nextName(reader)) {
-            if (buildCabPath(path, directory, name) && isInstallableFile(path))
-                ++count;
-        }
-        if (!blockWasFull(reader))
-            break;
+    wchar_t path[device::kMaxLongPath];
+    for (const wchar_t* name = nextListedName(reader); name != 0; name = nextListedName(reader)) {
+        buildCabPath(path, directory, name);
+        if (isInstallableFile(path))
+            ++count;
     }
     closeList(reader);
     return count;

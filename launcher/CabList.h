@@ -9,36 +9,43 @@ namespace vorlund {
 
 extern const wchar_t kCabListName[];
 
-// Reads the list in blocks of device::kReadBlockBytes. A name that a block
-// boundary cuts is completed through the carry and belongs to the block in
-// which it ends. Names longer than device::kMaxNameBytes are passed over, as
-// are names that cannot be converted to wide characters.
+// CabListReader::carryLength when no name is cut, and when the cut head is
+// already too long to be a name.
+const int kNoCarry = -1;
+const int kCarryTooLong = -2;
+
+// Reads the list in blocks of device::kReadBlockBytes and hands out its names
+// across them. A name that a block boundary cuts is completed through the
+// carry and belongs to the block in which it ends. Names longer than
+// device::kMaxNameBytes are passed over, as are names that cannot be converted
+// to wide characters. The list ends after a block shorter than
+// kReadBlockBytes, or at a read that fails.
 struct CabListReader {
     device::FileHandle file;
     char block[device::kReadBlockBytes];
     int textEnd;   // bytes of text in the block (up to the first NUL)
     int namesEnd;  // names are read from [position, namesEnd)
     int position;
-    bool full;  // the block came from a read of exactly kReadBlockBytes
-    // The run that touched the end of the previous full block: the head of
-    // a name that the next block completes.
+    // The block came from a read of exactly kReadBlockBytes, so the list may
+    // go on; true before the first block too, so that it is read.
+    bool full;
+    // The head of a name that the end of the last full block cut, for the
+    // next block to complete: carryLength bytes, or kNoCarry, or
+    // kCarryTooLong for a head already longer than any name.
     char carry[device::kMaxNameBytes + 1];
     int carryLength;
-    bool carryPending;
-    bool carryTooLong;
-    // The first name of the block, when it was completed through the carry.
-    bool joinedPending;
-    bool joinedTooLong;
+    // The length of the block's first name, completed through the carry and
+    // waiting in `name`; 0 when there is none.
+    int joinedLength;
     char name[device::kMaxNameBytes + 1];
     wchar_t wideName[device::kMaxNameBytes + 1];
 };
 
 bool openList(CabListReader* reader, const wchar_t* path);
-// Reads the next block. False when the read fails (the list ends there).
-bool nextBlock(CabListReader* reader);
-// Next name of the current block as a wide string, or null at its end. The
-// text stays valid until the next call on the reader.
-const wchar_t* nextName(CabListReader* reader);
+// The next name of the list as a wide string, reading the next block when
+// the names of this one are done; null at the end of the list and on every
+// call after it. The text stays valid until the next call on the reader.
+const wchar_t* nextListedName(CabListReader* reader);
 // Gives up the remaining names of the current block. A cut name at its end
 // still belongs to the next block and is handed out there.
 void skipRestOfBlock(CabListReader* reader);
@@ -56,8 +63,9 @@ bool isInstallableFile(const wchar_t* path);
 Int32 countInstallableCabs(CabListReader* reader, const wchar_t* directory,
                            const wchar_t* listPath);
 
-// directory + name into path[device::kMaxLongPath]; false when it does not fit.
-bool buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name);
+// directory + name into path[device::kMaxLongPath]. A directory (a device
+// path) and a listed name always fit (device::kMaxCabPath).
+void buildCabPath(wchar_t* path, const wchar_t* directory, const wchar_t* name);
 
 }  // namespace vorlund
 

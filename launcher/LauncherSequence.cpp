@@ -3,9 +3,9 @@
 // the platform installer, reports progress and sweeps the CAB files.
 #include "launcher/LauncherSequence.h"
 
+#include "base/WideText.h"
 #include "common/CabSweep.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "launcher/CabList.h"
 #include "launcher/ProgressWindow.h"
 
@@ -19,7 +19,6 @@ const wchar_t kUnpackFailedMessage[] = L"Installation Failed. Error: Cannot unpa
 
 namespace {
 
-const wchar_t kInstallerArguments[] = L" /nouninstall /noui \"";
 const wchar_t kQuote[] = L"\"";
 
 // The install pass over an open list.
@@ -28,20 +27,17 @@ void installListedCabs(CabListReader* reader, const wchar_t* directory, device::
 {
     Int32 installed = 0;
     wchar_t cabPath[device::kMaxLongPath];
-    while (nextBlock(reader)) {
-        for (const wchar_t* name = nextName(reader); name != 0; name = nextName(reader)) {
-            if (!buildCabPath(cabPath, directory, name) || !isInstallableFile(cabPath))
-                continue;
-            if (!runCabInstaller(cabPath)) {
-                device::messageBox(0, kUnpackFailedMessage, kMessageCaption, kMessageStyle);
-                skipRestOfBlock(reader);
-                continue;
-            }
-            ++installed;
-            progress::advance(window, installed, total - installed);
+    for (const wchar_t* name = nextListedName(reader); name != 0; name = nextListedName(reader)) {
+        buildCabPath(cabPath, directory, name);
+        if (!isInstallableFile(cabPath))
+            continue;
+        if (!runCabInstaller(cabPath)) {
+            device::messageBox(0, kUnpackFailedMessage, kMessageCaption, kMessageStyle);
+            skipRestOfBlock(reader);
+            continue;
         }
-        if (!blockWasFull(reader))
-            break;
+        ++installed;
+        progress::advance(window, installed, total - installed);
     }
 }
 
@@ -52,8 +48,7 @@ void deriveDirectory(const wchar_t* modulePath, wchar_t* directory)
     int cut = textLength(modulePath);
     while (cut > 0 && modulePath[cut - 1] != L'\\')
         --cut;
-    for (int i = 0; i < cut; ++i)
-        directory[i] = modulePath[i];
+    copyText(directory, device::kMaxPath, modulePath);
     directory[cut] = 0;
 }
 
@@ -90,10 +85,9 @@ void waitForRunningInstallers()
 bool runCabInstaller(const wchar_t* cabPath)
 {
     wchar_t commandLine[device::kMaxLongPath];
-    if (!copyText(commandLine, device::kMaxLongPath, kInstallerArguments) ||
-        !appendText(commandLine, device::kMaxLongPath, cabPath) ||
-        !appendText(commandLine, device::kMaxLongPath, kQuote))
-        return false;  // reported like an installer that cannot be started
+    copyText(commandLine, device::kMaxLongPath, kInstallerArguments);
+    appendText(commandLine, device::kMaxLongPath, cabPath);
+    appendText(commandLine, device::kMaxLongPath, kQuote);
 
     // The platform may write into the command line while it starts the
     // installer; it is not read again.
@@ -124,19 +118,18 @@ int runLauncher(device::ModuleHandle module)
         device::releaseMemory(modulePath);
         return 0;
     }
-    modulePath[device::kMaxPath - 1] = 0;
 
     // Both fit: the directory is a prefix of a path of at most kMaxPath.
     wchar_t directory[device::kMaxPath];
     deriveDirectory(modulePath, directory);
 
     wchar_t listPath[device::kMaxLongPath];
-    bool listPathFits = buildCabPath(listPath, directory, kCabListName);
+    buildCabPath(listPath, directory, kCabListName);
     // The install pass reads the list afresh with the reader that counted.
     CabListReader reader;
-    Int32 total = listPathFits ? countInstallableCabs(&reader, directory, listPath) : 0;
+    Int32 total = countInstallableCabs(&reader, directory, listPath);
 
-    if (!listPathFits || !openList(&reader, listPath)) {
+    if (!openList(&reader, listPath)) {
         device::messageBox(0, kNoListMessage, kMessageCaption, kMessageStyle);
     } else {
         progress::begin(window, total);

@@ -10,6 +10,12 @@ namespace vorlund {
 // Program path and window class of the platform CAB installer.
 extern const wchar_t kInstallerProgram[];
 extern const wchar_t kInstallerWindowClass[];
+// Its command line: these arguments, the CAB path and a closing quote. It
+// always fits kMaxLongPath (at most 21 + 514 + 1 characters), so no run-time
+// check asks; a negative array size would fail the compile.
+const wchar_t kInstallerArguments[] = L" /nouninstall /noui \"";
+const int kMaxCommandLine = sizeof(kInstallerArguments) / sizeof(wchar_t) + device::kMaxCabPath + 1;
+typedef char CommandLineFitsLongPath[kMaxCommandLine <= device::kMaxLongPath ? 1 : -1];
 // What the launcher says when the list cannot be opened, and when an
 // installer cannot be started or its exit status read.
 extern const wchar_t kNoListMessage[];
@@ -24,9 +30,10 @@ const int kMaxInstallerWaits = 16;
 const UInt32 kStartPauseMs = 250;
 void waitForRunningInstallers();
 
-// Runs the installer on one CAB and waits for it, answering the messages
-// other threads send to the launcher's window meanwhile. True when it started
-// and its exit status could be read afterwards.
+// Runs the installer on one CAB (a path of at most device::kMaxCabPath
+// characters) and waits for it, answering the messages other threads send to
+// the launcher's window meanwhile. True when it started and its exit status
+// could be read afterwards.
 bool runCabInstaller(const wchar_t* cabPath);
 
 // The whole launcher run. `module` is the program's own module handle.

@@ -3,7 +3,7 @@
 // no message loop, so every point that changes the window repaints it at once.
 // When `create` returns no window, every later point does nothing.
 #include "launcher/ProgressWindow.h"
-#include "common/WideText.h"
+#include "base/WideText.h"
 
 namespace vorlund {
 namespace progress {
@@ -75,7 +75,6 @@ ptrdiff_t progressProcedure(device::WindowHandle window, UInt32 message, size_t,
              child = device::nextSibling(child)) {
             if (!device::windowClassName(child, className, device::kMaxPath))
                 continue;  // passed over
-            className[device::kMaxPath - 1] = 0;
             // The first child of each class is recorded.
             if (gProgressBar == 0 && sameClass(className, kProgressClass))
                 gProgressBar = child;

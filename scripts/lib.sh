@@ -1,4 +1,5 @@
-# Shared helpers for the scripts: the repository root and package installs.
+# Shared helpers for the scripts: the repository root, package installs, builds, the X
+# display and the tally of "N passed, N failed" lines.
 VORLUND_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # Installs the Debian packages that are not installed yet (root on a fresh
@@ -26,15 +27,21 @@ HOST_PACKAGES=("${KIT_PACKAGES[@]}" libgtest-dev libbenchmark-dev python3 cabext
 # and CPack's stripping and Depends (binutils, dpkg-shlibdeps, file).
 PACKAGE_BUILD_PACKAGES=("${KIT_PACKAGES[@]}" help2man dpkg-dev file binutils gzip)
 
-# Configures and builds a host tree (simulated device, tests, tools):
+# Configures and builds a host tree (simulated device, tests, tools, benchmarks):
 # build_host [DIR] [BUILD_TYPE] [CMAKE_ARGS...]; DIR defaults to build/host.
+# With HOST_TARGETS set (an array), only those targets are built.
 build_host() {
     local dir="${1:-$VORLUND_ROOT/build/host}" type="${2:-Debug}"
     shift 2 || shift $#
     ensure_packages "${HOST_PACKAGES[@]}"
     cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)" >&2
+    local targets=()
+    [ -z "${HOST_TARGETS+set}" ] || targets=(--target "${HOST_TARGETS[@]}")
+    cmake --build "$dir" "${targets[@]}" -j"$(nproc)" >&2
 }
+# What the host tree's ctest runs: the two test programs (the kit's tests run vorlund-kit,
+# which they depend on).
+HOST_TEST_TARGETS=(vorlund_tests vorlund_kit_tests)
 
 # Builds vorlund-kit alone, optimised, in a tree of its own (build/kit, without
 # tests, so that the Debug test tree is left as it is); prints where it is.
@@ -60,4 +67,22 @@ prepare_wine() {
 # Runs a command inside a private X display of 1024x768.
 in_display() {
     xvfb-run -a -s "-screen 0 1024x768x24" "$@"
+}
+
+# Adds a tier's counts to the globals passed and failed: tally NAME LOG STATUS. The counts
+# come from the log's last "N passed, N failed" line; a log without one, or a STATUS that is
+# not 0 while the line counts no failure, is one failure more.
+tally() {
+    local counts
+    counts=$(grep -Eo '^[0-9]+ passed, [0-9]+ failed' "$2" | tail -1)
+    if [ -z "$counts" ]; then
+        echo "$1: no result line" >&2
+        failed=$((failed + 1))
+        return
+    fi
+    passed=$((passed + $(echo "$counts" | awk '{print $1}')))
+    failed=$((failed + $(echo "$counts" | awk '{print $3}')))
+    if [ "$3" -ne 0 ] && [ "$(echo "$counts" | awk '{print $3}')" -eq 0 ]; then
+        failed=$((failed + 1))
+    fi
 }

@@ -1,10 +1,10 @@
 // SetupHooks: the whole of VorlundSetup.dll. Install_Exit finds the launcher
 // through the registry and starts it; the other three hooks do nothing.
 #include "setup/SetupHooks.h"
+#include "base/WideText.h"
 #include "common/CabSweep.h"
 #include "common/OrdinaryFile.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 
 namespace vorlund {
 

@@ -20,7 +20,7 @@ protected:
         expectClean();
         for (const std::wstring& path : dev().deletions()) {
             EXPECT_EQ(path.rfind(kDir, 0), 0u) << hosttext::utf8(path);
-            EXPECT_EQ(path.substr(path.size() - 4), L".cab") << hosttext::utf8(path);
+            EXPECT_TRUE(hosttext::endsWithCab(path)) << hosttext::utf8(path);
         }
         for (const wchar_t* kept : {L"Vorlund.ini", L"keep.cabinet", L"notes.txt"})
             EXPECT_TRUE(dev().exists(kDir + kept)) << hosttext::utf8(kept);

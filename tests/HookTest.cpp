@@ -7,16 +7,7 @@ namespace {
 
 using namespace test;
 
-// UTF-16LE bytes of a text, without a terminator.
-std::vector<uint8_t> utf16(const std::wstring& text)
-{
-    std::vector<uint8_t> out;
-    for (wchar_t c : text) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return out;
-}
+using hosttext::utf16le;
 
 std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
 {
@@ -51,39 +42,24 @@ const auto kNotice = text::kNotice, kNoLauncher = text::kNoLauncher;
 
 // clang-format off
 const Row kRows[] = {
-    {"launcher present: the notice, then it starts", nullptr, Launcher::Program, nullptr, {kNotice},
-     true, false, false},
-    {"no key", [](sim::Device& d) { d.addRegistryKey(L"Software\\Other"); }, Launcher::Program,
-     nullptr, {text::kNoKey}, false, false, false},
-    {"a key that cannot be opened stays", nullptr, Launcher::Program,
-     failing(sim::Op::OpenUserKey, 1), {text::kNoKey}, false, false, true},
-    {"key without the value", [](sim::Device& d) { d.addRegistryKey(kKey); }, Launcher::Program,
-     nullptr, {text::kNoValue}, false, false, false},
-    {"size query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 1),
-     {text::kNoValue}, false, false, false},
-    {"data query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 2),
-     {text::kNoValue}, false, false, false},
-    {"no heap for the value", nullptr, Launcher::Program, failing(sim::Op::Allocate, 1),
-     {text::kNoValue}, false, false, false},
-    {"launcher missing: the CABs are swept", nullptr, Launcher::Missing, nullptr, {kNoLauncher},
-     false, true, false},
-    {"value with a trailing backslash: not doubled", value(utf16(kDir) + kZero),
-     Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"launcher present: the notice, then it starts", nullptr, Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"no key", [](sim::Device& d) { d.addRegistryKey(L"Software\\Other"); }, Launcher::Program, nullptr, {text::kNoKey}, false, false, false},
+    {"a key that cannot be opened stays", nullptr, Launcher::Program, failing(sim::Op::OpenUserKey, 1), {text::kNoKey}, false, false, true},
+    {"key without the value", [](sim::Device& d) { d.addRegistryKey(kKey); }, Launcher::Program, nullptr, {text::kNoValue}, false, false, false},
+    {"size query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 1), {text::kNoValue}, false, false, false},
+    {"data query fails", nullptr, Launcher::Program, failing(sim::Op::QueryValue, 2), {text::kNoValue}, false, false, false},
+    {"no heap for the value", nullptr, Launcher::Program, failing(sim::Op::AllocateMemory, 1), {text::kNoValue}, false, false, false},
+    {"launcher missing: the CABs are swept", nullptr, Launcher::Missing, nullptr, {kNoLauncher}, false, true, false},
+    {"value with a trailing backslash: not doubled", value(utf16le(kDir) + kZero), Launcher::Program, nullptr, {kNotice}, true, false, false},
     {"launcher hidden", nullptr, Launcher::Hidden, nullptr, {kNoLauncher}, false, true, false},
     {"launcher system", nullptr, Launcher::System, nullptr, {kNoLauncher}, false, true, false},
     {"launcher a directory", nullptr, Launcher::Folder, nullptr, {kNoLauncher}, false, true, false},
-    {"a launcher that will not start is no launcher either", nullptr, Launcher::WillNotStart,
-     nullptr, {kNotice, kNoLauncher}, false, true, false},
-    {"value without a terminator", value(utf16(kValue)), Launcher::Program, nullptr, {kNotice},
-     true, false, false},
-    {"odd size, no terminator", value(utf16(kValue) + std::vector<uint8_t>{'X'}), Launcher::Program,
-     nullptr, {kNotice}, true, false, false},
-    {"odd size after the terminator", value(utf16(kValue) + kZero + std::vector<uint8_t>{'X'}),
-     Launcher::Program, nullptr, {kNotice}, true, false, false},
-    {"binary type", value(utf16(kValue) + kZero, 3), Launcher::Program, nullptr, {kNotice}, true,
-     false, false},
-    {"text after an inner terminator", value(utf16(kValue) + kZero + utf16(L"\\other")),
-     Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"a launcher that will not start is no launcher either", nullptr, Launcher::WillNotStart, nullptr, {kNotice, kNoLauncher}, false, true, false},
+    {"value without a terminator", value(utf16le(kValue)), Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"odd size, no terminator", value(utf16le(kValue) + std::vector<uint8_t>{'X'}), Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"odd size after the terminator", value(utf16le(kValue) + kZero + std::vector<uint8_t>{'X'}), Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"binary type", value(utf16le(kValue) + kZero, 3), Launcher::Program, nullptr, {kNotice}, true, false, false},
+    {"text after an inner terminator", value(utf16le(kValue) + kZero + utf16le(L"\\other")), Launcher::Program, nullptr, {kNotice}, true, false, false},
 };
 // clang-format on
 
@@ -127,41 +103,44 @@ TEST_F(Hook, Rows)
     }
 }
 
-TEST_F(Hook, ReadsTheKeyShowsTheNoticeStartsTheLauncherDeletesTheKeyInThatOrder)
+// The size is asked first, the type preset to a string's and no bytes; then the
+// data, into a buffer of exactly the size reported.
+TEST_F(Hook, AsksTheSizeThenReadsIntoABufferOfThatSize)
 {
     dev().installProgram(kDir + L"Vorlund.exe", nullptr);
     dev().setRegistryString(kKey, L"Default", kValue);
     runHook();
-    std::vector<std::wstring> order;
-    for (const sim::Event& e : dev().events())
-        order.push_back(sim::describe(e));
-    EXPECT_EQ(order, (std::vector<std::wstring>{L"open key Software\\TqVorlund access=0x20019",
-                                                L"message box [Brannoch Software] " + kNotice,
-                                                L"start \\Program Files\\Bundle\\Vorlund.exe []",
-                                                L"delete key Software\\TqVorlund"}));
-    // A second run finds the key gone.
-    runHook();
-    EXPECT_EQ(messages(kOwner), (std::vector<std::wstring>{kNotice, text::kNoKey}));
+    auto q = dev().eventsOf<sim::event::QueryValue>();
+    ASSERT_EQ(q.size(), 2u);
+    EXPECT_EQ(std::make_tuple(q[0].type, q[0].sizeBytes, q[0].withBuffer),
+              std::make_tuple(1u, 0u, false));
+    EXPECT_EQ(std::make_tuple(q[1].sizeBytes, q[1].withBuffer),
+              std::make_tuple(uint32_t((kValue.size() + 1) * sizeof(wchar_t)), true));
 }
 
-// An empty value names no install directory: the hook looks for "\Vorlund.exe"
-// at the root, but never sweeps the root.
+// An empty value (a terminator alone, or no data) names no install directory:
+// the hook looks for "\Vorlund.exe" at the root, but never sweeps the root.
 TEST_F(Hook, EmptyValueLooksAtTheRootButNeverSweepsIt)
 {
-    for (int rootLauncher = 0; rootLauncher < 3; ++rootLauncher) {  // none, a program, a file
-        for (const auto& data : {kZero, std::vector<uint8_t>()}) {
-            fresh();
-            dev().addFile(L"\\root.cab");
-            if (rootLauncher > 0)
-                dev().addFile(L"\\Vorlund.exe");
-            if (rootLauncher == 1)
-                dev().installProgram(L"\\Vorlund.exe", nullptr);
-            dev().setRegistryValue(kKey, L"Default", data);
-            runHook();
-            EXPECT_EQ(dev().eventsOf<sim::event::Start>().size(), rootLauncher == 1 ? 1u : 0u);
-            EXPECT_TRUE(dev().deletions().empty());
-            EXPECT_EQ(messages(kOwner).back(), rootLauncher == 1 ? kNotice : kNoLauncher);
-        }
+    struct Case {
+        std::vector<uint8_t> data;
+        bool file, program;  // "\Vorlund.exe" is there, and a program
+        std::vector<std::wstring> messages;
+    };
+    for (const Case& c :
+         {Case{kZero, false, false, {kNoLauncher}}, Case{{}, true, false, {kNotice, kNoLauncher}},
+          Case{{}, true, true, {kNotice}}}) {
+        fresh();
+        dev().addFile(L"\\root.cab");
+        if (c.file)
+            dev().addFile(L"\\Vorlund.exe");
+        if (c.program)
+            dev().installProgram(L"\\Vorlund.exe", nullptr);
+        dev().setRegistryValue(kKey, L"Default", c.data);
+        runHook();
+        EXPECT_EQ(messages(kOwner), c.messages);
+        EXPECT_EQ(dev().eventsOf<sim::event::Start>().size(), c.program ? 1u : 0u);
+        EXPECT_TRUE(dev().deletions().empty());
     }
 }
 

@@ -8,7 +8,6 @@
 namespace {
 
 using namespace test;
-const std::string kNoListFile = "<no list>";
 
 class Launcher : public DeviceTest {};
 
@@ -36,37 +35,22 @@ const std::wstring kUnpack = text::kUnpackFailed;
 
 // clang-format off
 const Row kRows[] = {
-    {"every listed CAB in list order, then every CAB swept", L"a.cab b.cab c.cab unlisted.cab",
-     "c.cab\r\na.cab\r\nb.cab\r\n", nullptr, L"c.cab a.cab b.cab", {}, L""},
-    {"no list: the message, then the sweep", L"a.cab", kNoListFile, nullptr, L"", {text::kNoList},
-     L""},
-    {"a list held open elsewhere cannot be opened", L"a.cab", "a.cab\r\n",
-     [](DeviceTest& t) { t.dev().setInUse(kDir + L"Vorlund.ini", true); }, L"", {text::kNoList},
-     L""},
-    {"missing, hidden, system and directory names are skipped silently",
-     L"ok.cab hidden.cab:H system.cab:S dir.cab:D",
-     "missing.cab\r\nhidden.cab\r\nsystem.cab\r\ndir.cab\r\nok.cab\r\n", nullptr, L"ok.cab", {},
-     L"hidden.cab system.cab dir.cab"},
-    {"a list naming no existing CAB still sweeps", L"stray.cab", "none.cab\r\nnil.cab", nullptr,
-     L"", {}, L""},
-    {"installer missing, short list: one message, the second name not tried", L"a.cab b.cab",
-     "a.cab\r\nb.cab\r\n", noInstaller, L"", {kUnpack}, L""},
+    {"every listed CAB in list order, then every CAB swept", L"a.cab b.cab c.cab unlisted.cab", "c.cab\r\na.cab\r\nb.cab\r\n", nullptr, L"c.cab a.cab b.cab", {}, L""},
+    {"no list: the message, then the sweep", L"a.cab", kNoListFile, nullptr, L"", {text::kNoList}, L""},
+    {"a list held open elsewhere cannot be opened", L"a.cab", "a.cab\r\n", [](DeviceTest& t) { t.dev().setInUse(kDir + L"Vorlund.ini", true); }, L"", {text::kNoList}, L""},
+    {"missing, hidden, system and directory names are skipped silently", L"ok.cab hidden.cab:H system.cab:S dir.cab:D",
+     "missing.cab\r\nhidden.cab\r\nsystem.cab\r\ndir.cab\r\nok.cab\r\n", nullptr, L"ok.cab", {}, L"hidden.cab system.cab dir.cab"},
+    {"a list naming no existing CAB still sweeps", L"stray.cab", "none.cab\r\nnil.cab", nullptr, L"", {}, L""},
+    {"installer missing, short list: one message, the second name not tried", L"a.cab b.cab", "a.cab\r\nb.cab\r\n", noInstaller, L"", {kUnpack}, L""},
     {"installer missing: one message per block holding an installable name", L"a.cab",
-     blocks({"a.cab\r\na.cab\r\n", "", "a.cab\r\n"}, "a.cab\r\na.cab\r\n"), noInstaller, L"",
-     {kUnpack, kUnpack, kUnpack}, L""},
-    {"an unreadable exit status skips the rest of its block only", L"bad.cab skipped.cab next.cab",
-     blocks({"bad.cab\r\nskipped.cab\r\n"}, "next.cab\r\n"),
-     [](DeviceTest& t) { t.script.unreadable = {L"bad.cab"}; }, L"bad.cab next.cab", {kUnpack},
-     L""},
-    {"a CAB named twice runs twice while it exists", L"a.cab", "a.cab\r\na.cab\r\n", nullptr,
-     L"a.cab a.cab", {}, L""},
-    {"a CAB named twice runs once when its installer deleted it", L"a.cab", "a.cab\r\na.cab\r\n",
-     [](DeviceTest& t) { t.script.deletesCab = true; }, L"a.cab", {}, L""},
+     blocks({"a.cab\r\na.cab\r\n", "", "a.cab\r\n"}, "a.cab\r\na.cab\r\n"), noInstaller, L"", {kUnpack, kUnpack, kUnpack}, L""},
+    {"an unreadable exit status skips the rest of its block only", L"bad.cab skipped.cab next.cab", blocks({"bad.cab\r\nskipped.cab\r\n"}, "next.cab\r\n"),
+     [](DeviceTest& t) { t.script.unreadable = {L"bad.cab"}; }, L"bad.cab next.cab", {kUnpack}, L""},
+    {"a CAB named twice runs twice while it exists", L"a.cab", "a.cab\r\na.cab\r\n", nullptr, L"a.cab a.cab", {}, L""},
+    {"a CAB named twice runs once when its installer deleted it", L"a.cab", "a.cab\r\na.cab\r\n", [](DeviceTest& t) { t.script.deletesCab = true; }, L"a.cab", {}, L""},
     // The first heap block is the progress window's class-name buffer.
-    {"the heap cannot supply the module path: nothing at all", L"a.cab", "a.cab\r\n",
-     [](DeviceTest& t) { t.dev().failCall(sim::Op::Allocate, 2); }, L"", {}, L"a.cab"},
-    {"the module path cannot be read: nothing at all", L"a.cab", "a.cab\r\n",
-     [](DeviceTest& t) { t.dev().failCall(sim::Op::OwnModulePath, 1); }, L"", {}, L"a.cab"},
+    {"the heap cannot supply the module path: nothing at all", L"a.cab", "a.cab\r\n", [](DeviceTest& t) { t.dev().failCall(sim::Op::AllocateMemory, 2); }, L"", {}, L"a.cab"},
+    {"the module path cannot be read: nothing at all", L"a.cab", "a.cab\r\n", [](DeviceTest& t) { t.dev().failCall(sim::Op::OwnModulePath, 1); }, L"", {}, L"a.cab"},
 };
 // clang-format on
 
@@ -192,23 +176,15 @@ struct LimitRow {
     std::vector<std::wstring> left;
 };
 
-const std::wstring k255 = std::wstring(251, L'n') + L".cab";
-const std::wstring k256 = std::wstring(252, L'm') + L".cab";
+const std::wstring kLong = std::wstring(66, L'x') + L".cab";  // a path of 270 in a directory of 200
 
 // clang-format off
 const LimitRow kLimits[] = {
-    {"module path of 259 characters: installs and sweeps", 248, L"Vorlund.exe", {L"a.cab"},
-     {L"a.cab"}, {}},
-    {"module path of 260 characters: ends quietly", 249, L"Vorlund.exe", {L"a.cab"}, {},
-     {L"a.cab"}},
-    {"directory too long for the sweep pattern: installs, sweeps nothing", 255, L"V", {L"a.cab"},
-     {L"a.cab"}, {L"a.cab"}},
+    {"module path of 259 characters: installs and sweeps", 248, L"Vorlund.exe", {L"a.cab"}, {L"a.cab"}, {}},
+    {"module path of 260 characters: ends quietly", 249, L"Vorlund.exe", {L"a.cab"}, {}, {L"a.cab"}},
+    {"directory too long for the sweep pattern: installs, sweeps nothing", 255, L"V", {L"a.cab"}, {L"a.cab"}, {L"a.cab"}},
     {"directory that just fits the sweep pattern", 254, L"V", {L"a.cab"}, {L"a.cab"}, {}},
-    {"names of 255 bytes are installed, of 256 passed over in both passes", 4, L"Vorlund.exe",
-     {k256, k255}, {k255}, {k256}},
-    {"the sweep passes over a path over 259 characters", 200, L"Vorlund.exe",
-     {std::wstring(66, L'x') + L".cab", L"short.cab"},
-     {std::wstring(66, L'x') + L".cab", L"short.cab"}, {std::wstring(66, L'x') + L".cab"}},
+    {"the sweep passes over a path over 259 characters", 200, L"Vorlund.exe", {kLong, L"short.cab"}, {kLong, L"short.cab"}, {kLong}},
 };
 // clang-format on
 

@@ -24,7 +24,7 @@ void DeviceTest::installInstaller()
     InstallerScript* s = &script;
     auto behaviour = [s](sim::Device& d, const std::wstring& commandLine) {
         std::wstring path = sim::quotedPath(commandLine);
-        std::wstring name = path.substr(path.rfind(L'\\') + 1);
+        std::wstring name = hosttext::lastComponent(path);
         sim::ProgramRun run;
         run.durationMs = 1000;
         run.exitStatusReadable = !s->unreadable.count(name);
@@ -119,10 +119,9 @@ std::vector<std::wstring> DeviceTest::installed()
 std::vector<std::wstring> DeviceTest::cabsLeft(const std::wstring& dir)
 {
     std::vector<std::wstring> out;
-    for (const std::wstring& n : dev().list(dir)) {
-        if (n.size() > 4 && n.substr(n.size() - 4) == L".cab")
+    for (const std::wstring& n : dev().list(dir))
+        if (hosttext::endsWithCab(n))
             out.push_back(n);
-    }
     return out;
 }
 

@@ -38,6 +38,8 @@ inline std::wstring status(long remaining)
 }  // namespace text
 
 const std::wstring kDir = L"\\Program Files\\Bundle\\";
+// A row's list that stands for none at all.
+const std::string kNoListFile = "<no list>";
 const std::wstring kInstaller = L"\\windows\\wceload.exe";
 const std::wstring kKey = L"Software\\TqVorlund";
 const uintptr_t kOwner = 0x2468;
@@ -47,7 +49,7 @@ const uintptr_t kOwner = 0x2468;
 // like any other here (the Wine tier plays one).
 struct InstallerScript {
     std::set<std::wstring> unreadable;  // its exit status cannot be read
-    std::set<std::wstring> drops;       // dropping this CAB drops <name>.cab too
+    std::set<std::wstring> drops;       // installing x.cab drops x+.cab beside it
     bool deletesCab = false;            // removes the CAB it installed
 };
 

@@ -16,21 +16,14 @@ struct Row {
 
 // clang-format off
 const Row kRows[] = {
-    {"every CAB in search order, any letter case, nothing else", L"b.cab readme.txt A.CAB c.Cab",
-     false, L"b.cab A.CAB c.Cab"},
+    {"every CAB in search order, any letter case, nothing else", L"b.cab readme.txt A.CAB c.Cab", false, L"b.cab A.CAB c.Cab"},
     {"no CAB: nothing", L"notes.txt", false, L""},
-    {"a hidden CAB ends the sweep where it stands", L"first.cab hidden.cab:H after.cab", false,
-     L"first.cab"},
+    {"a hidden CAB ends the sweep where it stands", L"first.cab hidden.cab:H after.cab", false, L"first.cab"},
     {"a system CAB returned first stops everything", L"system.cab:S a.cab", false, L""},
-    // Read-only, a directory, in use elsewhere, a delete that reports
-    // success while the entry stays.
-    {"entries that cannot be deleted are passed over",
-     L"one.cab locked.cab:R folder.cab:D busy.cab:U lies.cab:L two.cab", false,
-     L"one.cab lies.cab two.cab"},
-    {"a hidden CAB after an undeletable one still ends the sweep",
-     L"locked.cab:R hidden.cab:H after.cab", false, L""},
-    {"look-alikes matched through short names are never deleted",
-     L"keep.cabinet real.cab data.CABX .cab", true, L"real.cab .cab"},
+    // Read-only, a directory, in use elsewhere, a delete that reports success while the entry stays.
+    {"entries that cannot be deleted are passed over", L"one.cab locked.cab:R folder.cab:D busy.cab:U lies.cab:L two.cab", false, L"one.cab lies.cab two.cab"},
+    {"a hidden CAB after an undeletable one still ends the sweep", L"locked.cab:R hidden.cab:H after.cab", false, L""},
+    {"look-alikes matched through short names are never deleted", L"keep.cabinet real.cab data.CABX .cab", true, L"real.cab .cab"},
 };
 // clang-format on
 

@@ -2,7 +2,7 @@
 // (the progress tests cover what the formatter writes).
 #include <gtest/gtest.h>
 
-#include "common/WideText.h"
+#include "base/WideText.h"
 
 TEST(WideText, NothingIsWrittenPastTheCapacity)
 {

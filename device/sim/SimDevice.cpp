@@ -12,16 +12,9 @@ namespace sim {
 
 const char* opName(Op op)
 {
-    static const char* const names[] = {"findFirst",       "findOpen",        "findNext",
-                                        "openForRead",     "readBytes",       "deleteFile",
-                                        "startProgram",    "waitProcess",     "exitStatusReadable",
-                                        "openProcessById", "ownModulePath",   "lastTopLevelWindow",
-                                        "windowBefore",    "windowClassName", "windowProcessId",
-                                        "firstChild",      "nextSibling",     "initProgressClass",
-                                        "createDialog",    "sendMessage",     "openUserKey",
-                                        "queryValue",      "deleteUserKey",   "ansiToWide",
-                                        "allocate"};
-    static_assert(sizeof(names) / sizeof(names[0]) == kOpCount, "one name per operation");
+#define VORLUND_SIM_NAME(op, name, result, parameters, arguments) #name,
+    static const char* const names[] = {VORLUND_SIM_OPERATIONS(VORLUND_SIM_NAME)};
+#undef VORLUND_SIM_NAME
     return names[static_cast<int>(op)];
 }
 
@@ -84,12 +77,6 @@ std::wstring Device::parentOf(const std::wstring& canonicalPath) const
 
 namespace {
 
-std::wstring lastComponent(const std::wstring& path)
-{
-    size_t cut = path.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? path : path.substr(cut + 1);
-}
-
 std::wstring folderOf(const std::wstring& path)
 {
     size_t cut = path.find_last_of(L"\\/");
@@ -103,7 +90,7 @@ FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring
     FileNode& n = files_[canonicalPath];
     if (n.order == 0) {
         n.path = path;
-        n.name = lastComponent(path);
+        n.name = hosttext::lastComponent(path);
         n.order = ++clock_;
         directories_[parentOf(canonicalPath)][n.order] = DirectoryEntry{canonicalPath, n.name};
     }
@@ -197,10 +184,9 @@ std::vector<const FileNode*> Device::childrenOf(const std::wstring& canonicalDir
     auto d = directories_.find(canonicalDir);
     if (d == directories_.end())
         return out;
-    for (const auto& e : d->second) {
+    for (const auto& e : d->second)
         if (e.second.removedAt == 0)
             out.push_back(&files_.at(e.second.path));
-    }
     return out;
 }
 
@@ -257,7 +243,7 @@ bool Device::nameMatches(const std::wstring& pattern, const std::wstring& name, 
 bool Device::beginSearch(const wchar_t* pattern, Search* search) const
 {
     std::wstring p(pattern);
-    search->pattern = lastComponent(p);
+    search->pattern = hosttext::lastComponent(p);
     search->directory = canonical(folderOf(p));
     search->aliases = desktopAliasMatching_;
     search->openedAt = clock_ + 1;  // every entry there now
@@ -326,10 +312,9 @@ void Device::destroyWindowTree(uintptr_t id)
     it->second.visible = false;
     zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), id), zOrder_.end());
     auto kids = childWindows_.find(id);
-    if (kids != childWindows_.end()) {
+    if (kids != childWindows_.end())
         for (uintptr_t child : kids->second)
             destroyWindowTree(child);
-    }
 }
 
 uintptr_t Device::addTopLevelWindow(const std::wstring& className, uint32_t processId)
@@ -411,10 +396,9 @@ std::vector<const Window*> Device::children(uintptr_t parent) const
 std::vector<const Window*> Device::dialogs() const
 {
     std::vector<const Window*> out;
-    for (auto& w : windows_) {
-        if (w.second.className == L"#32770")
+    for (auto& w : windows_)
+        if (w.second.className == kDialogClass)
             out.push_back(&w.second);
-    }
     return out;
 }
 
@@ -470,10 +454,9 @@ bool Device::shouldFail(Op op)
     int count = ++callCounts_[static_cast<int>(op)];
     ++overallCalls_;
     bool fail = overallFailAt_ > 0 && overallCalls_ == overallFailAt_;
-    for (const Rule& r : rules_) {
+    for (const Rule& r : rules_)
         if (r.op == op && (r.persistent ? count >= r.nth : count == r.nth))
             fail = true;
-    }
     if (fail) {
         ++injectedFaults_;
         record(event::Fault{op});
@@ -509,28 +492,25 @@ void Device::releaseHandle(uintptr_t handle, Kind kind)
 std::vector<std::wstring> Device::deletions() const
 {
     std::vector<std::wstring> out;
-    for (const event::Delete& d : eventsOf<event::Delete>()) {
+    for (const event::Delete& d : eventsOf<event::Delete>())
         if (d.done)
             out.push_back(d.path);
-    }
     return out;
 }
 
 bool Device::hungForever() const
 {
-    for (const event::Wait& w : eventsOf<event::Wait>()) {
+    for (const event::Wait& w : eventsOf<event::Wait>())
         if (w.hung)
             return true;
-    }
     return false;
 }
 
 const Window* event::Repaint::child(const std::wstring& className) const
 {
-    for (const Window& w : children) {
+    for (const Window& w : children)
         if (w.className == className)
             return &w;
-    }
     return nullptr;
 }
 
@@ -595,7 +575,7 @@ std::wstring describe(const Event& e)
             [](const event::BringToFront& b) { return L"bringToFront " + hex(b.window); },
             [](const event::Message& m) {
                 return L"message " + hex(m.window) + L" " + num(m.number) + L" " + num(m.first) +
-                       L" " + (m.number == 12 ? m.text : std::to_wstring(m.second));
+                       L" " + (m.number == message::kSetText ? m.text : std::to_wstring(m.second));
             },
             [](const event::Repaint& r) {
                 return L"repaint " + hex(r.window) + L" flags=0x" + hex(r.flags);
@@ -610,6 +590,10 @@ std::wstring describe(const Event& e)
             },
             [](const event::DeleteKey& k) {
                 return std::wstring(k.done ? L"delete key " : L"delete key failed ") + k.key;
+            },
+            [](const event::QueryValue& q) {
+                return L"query value " + q.name + L" type=" + num(q.type) + L" size=" +
+                       num(q.sizeBytes) + (q.withBuffer ? L"" : L" (size only)");
             },
             [](const event::Fault& f) {
                 std::string name = opName(f.op);

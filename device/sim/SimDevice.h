@@ -9,44 +9,13 @@
 #include <map>
 #include <set>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "device/DeviceServices.h"
+#include "device/sim/SimEvents.h"
+#include "device/sim/SimOperations.h"
 
 namespace sim {
-
-// Operations that can be made to fail.
-enum class Op {
-    FindFirst,
-    FindOpen,
-    FindNext,
-    OpenForRead,
-    ReadBytes,
-    DeleteFile,
-    StartProgram,
-    WaitProcess,
-    ExitStatusReadable,
-    OpenProcessById,
-    OwnModulePath,
-    LastTopLevelWindow,
-    WindowBefore,
-    WindowClassName,
-    WindowProcessId,
-    FirstChild,
-    NextSibling,
-    InitProgressClass,
-    CreateDialog,
-    SendMessage,
-    OpenUserKey,
-    QueryValue,
-    DeleteUserKey,
-    AnsiToWide,
-    Allocate,
-    Count
-};
-const char* opName(Op op);
-constexpr int kOpCount = static_cast<int>(Op::Count);
 
 // What one run of a registered program does. Its effects on the device are
 // made by the behaviour callback when the program starts.
@@ -69,130 +38,11 @@ struct FileNode {
     bool deleteLeavesIt = false;  // a delete reports success, yet the entry stays
 };
 
-struct Window {
-    uintptr_t id = 0;
-    std::wstring className;
-    std::wstring text;
-    uint32_t processId = 0;
-    uintptr_t parent = 0;
-    bool visible = false;
-    bool destroyed = false;
-    bool classNameReadable = true;  // false: windowClassName fails for it
-    // Progress-bar state (messages 1025 and 1026), as last sent.
-    uint32_t rangePacked = 0;
-    int32_t position = 0;
-    device::DialogProcedure procedure = nullptr;
-};
-
-// The share of a progress bar that the control draws filled, 0 to 1: the
-// range is read as two unsigned 16-bit bounds (low: lower, high: upper) and
-// the position is clamped into it, as the common control does.
-double barFill(const Window& bar);
-
-// One control of the simulated dialog template 101.
+// One control of the simulated dialog template (kProgressTemplate).
 struct DialogChild {
     std::wstring className;
     bool classNameReadable = true;
 };
-
-// ---- the record of what the logic did -----------------------------------------------
-// One struct per kind of event, in the order they happened; describe() gives
-// the one-line text trace of an event.
-namespace event {
-struct Pause {
-    uint32_t ms;
-};
-struct Start {
-    std::wstring program;
-    std::wstring commandLine;  // empty with hasCommandLine false: none given
-    bool hasCommandLine;
-    bool keptHandles;  // process or thread handle asked for
-    uint32_t processId;
-};
-struct StartFailed {
-    std::wstring program;
-};
-struct Wait {
-    uint32_t processId;
-    uint32_t askedMs;  // device::kWaitForever: no limit
-    uint64_t waitedMs;
-    bool hung;         // no limit on a process that never ends: the device would hang
-    bool answersSent;  // messages sent to the waiting thread's windows are answered
-};
-struct Delete {
-    std::wstring path;  // as the entry was created
-    bool done;          // false: the entry could not be deleted
-};
-struct InitProgressClass {
-    uint32_t size;
-    uint32_t classes;
-};
-struct CreateDialog {
-    uintptr_t module;
-    int templateId;
-    uintptr_t owner;
-    ptrdiff_t value;
-    uintptr_t window;  // 0: it could not be created
-};
-struct ShowWindow {
-    uintptr_t window;
-    int command;
-};
-struct BringToFront {
-    uintptr_t window;
-};
-struct Message {
-    uintptr_t window;
-    uint32_t number;
-    size_t first;
-    ptrdiff_t second;
-    std::wstring text;  // the text of a WM_SETTEXT (12)
-};
-// A synchronous repaint, with what the window and its children showed then.
-struct Repaint {
-    uintptr_t window;
-    uint32_t flags;
-    bool visible;
-    std::vector<Window> children;  // in child order
-    // The first child of a class (exact name), or null.
-    const Window* child(const std::wstring& className) const;
-};
-struct DestroyWindow {
-    uintptr_t window;
-};
-struct MessageBox {
-    uintptr_t owner;  // window id, 0 for none
-    std::wstring text;
-    std::wstring caption;
-    uint32_t style;
-};
-struct OpenKey {
-    std::wstring key;
-    uint32_t access;
-    bool done;
-};
-struct DeleteKey {
-    std::wstring key;
-    bool done;
-};
-struct Fault {
-    Op op;
-};
-}  // namespace event
-
-using EventData =
-    std::variant<event::Pause, event::Start, event::StartFailed, event::Wait, event::Delete,
-                 event::InitProgressClass, event::CreateDialog, event::ShowWindow,
-                 event::BringToFront, event::Message, event::Repaint, event::DestroyWindow,
-                 event::MessageBox, event::OpenKey, event::DeleteKey, event::Fault>;
-
-struct Event {
-    uint64_t timeMs;
-    EventData what;
-};
-
-// The event as one line of text: "start \windows\wceload.exe [ /noui ...]".
-std::wstring describe(const Event& e);
 
 // The CAB path between the quotes of an installer command line
 // (" /nouninstall /noui \"<path>\""); empty without a pair of quotes.
@@ -288,10 +138,9 @@ public:
     template <typename Kind> std::vector<Kind> eventsOf() const
     {
         std::vector<Kind> out;
-        for (const Event& e : events_) {
+        for (const Event& e : events_)
             if (const Kind* k = std::get_if<Kind>(&e.what))
                 out.push_back(*k);
-        }
         return out;
     }
     // The paths deleted, in order.
@@ -307,51 +156,8 @@ public:
     bool hungForever() const;
 
     // ---- the operations, as the provider hands them on ---------------------------------
-    void* allocate(size_t bytes);
-    void release(void* block);
-    bool findFirst(const wchar_t* pattern, device::FoundEntry* entry);
-    device::SearchHandle findOpen(const wchar_t* pattern, device::FoundEntry* entry);
-    bool findNext(device::SearchHandle search, device::FoundEntry* entry);
-    void findClose(device::SearchHandle search);
-    device::FileHandle openForRead(const wchar_t* path);
-    bool readBytes(device::FileHandle file, char* buffer, uint32_t capacity, uint32_t* bytesRead);
-    bool deleteFile(const wchar_t* path);
-    void closeFile(device::FileHandle file);
-    void closeProcess(device::ProcessHandle process);
-    void closeThread(device::ThreadHandle thread);
-    bool startProgram(const wchar_t* program, const wchar_t* commandLine,
-                      device::ProcessHandle* process, device::ThreadHandle* thread);
-    // Both waits of the provider: `answersSent` for the one that answers sent messages.
-    void waitProcess(device::ProcessHandle process, uint32_t milliseconds,
-                     bool answersSent = false);
-    bool exitStatusReadable(device::ProcessHandle process);
-    device::ProcessHandle openProcessById(uint32_t processId);
-    void pause(uint32_t milliseconds);
-    bool ownModulePath(wchar_t* buffer, int capacity);
-    device::WindowHandle lastTopLevelWindow();
-    device::WindowHandle windowBefore(device::WindowHandle window);
-    bool windowClassName(device::WindowHandle window, wchar_t* buffer, int capacity);
-    uint32_t windowProcessId(device::WindowHandle window);
-    device::WindowHandle firstChild(device::WindowHandle window);
-    device::WindowHandle nextSibling(device::WindowHandle window);
-    bool initProgressClass(const device::ControlClassRecord* record);
-    device::WindowHandle createDialog(device::ModuleHandle module, int templateId,
-                                      device::WindowHandle owner, device::DialogProcedure procedure,
-                                      ptrdiff_t value);
-    void showWindow(device::WindowHandle window, int command);
-    void bringToFront(device::WindowHandle window);
-    void repaintNow(device::WindowHandle window, uint32_t flags);
-    void destroyWindow(device::WindowHandle window);
-    ptrdiff_t sendMessage(device::WindowHandle window, uint32_t message, size_t first,
-                          ptrdiff_t second);
-    void messageBox(device::WindowHandle owner, const wchar_t* text, const wchar_t* caption,
-                    uint32_t style);
-    device::KeyHandle openUserKey(const wchar_t* subKey, uint32_t access);
-    bool queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* type, void* buffer,
-                    uint32_t* sizeBytes);
-    void closeKey(device::KeyHandle key);
-    bool deleteUserKey(const wchar_t* subKey);
-    bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity);
+    // One member per line of the operation table (SimOperations.h).
+    VORLUND_SIM_OPERATIONS(VORLUND_SIM_DECLARE)
 
 private:
     struct RegistryValue {
@@ -396,6 +202,8 @@ private:
     };
 
     bool shouldFail(Op op);
+    // Both waits: `answersSent` for the one that answers sent messages.
+    void wait(device::ProcessHandle process, uint32_t milliseconds, bool answersSent);
     void record(EventData what) { events_.push_back(Event{nowMs_, std::move(what)}); }
     void advanceTo(uint64_t timeMs);
     uintptr_t newHandle(Kind kind, uint64_t target);

@@ -1,11 +1,12 @@
 // The DeviceServices operations on the simulated device: each fallible one
-// first asks the device whether this call is to fail, then acts on its state
-// and records what it did. The free functions at the end hand each call on.
+// asks the device whether this call is to fail (where in its work the real
+// one would), then acts on its state and records what it did. The free
+// functions at the end, one per line of the operation table, hand each call on.
 #include <array>
 #include <cstdlib>
 #include <cstring>
 
-#include "common/WideText.h"
+#include "base/WideText.h"
 #include "device/DeviceServices.h"
 #include "device/sim/SimDevice.h"
 #include "tools/hosttext/HostText.h"
@@ -27,9 +28,9 @@ uintptr_t idOf(const void* handle)
 void fillEntry(const FileNode& n, device::FoundEntry* entry)
 {
     entry->attributes = n.attributes;
-    // Names on the device are at most 255 characters; a longer one is cut.
+    // A bare name fills at most a device path; a longer one is cut.
     int i = 0;
-    for (; i < device::kMaxPath - 1 && i < static_cast<int>(n.name.size()) && n.name[i] != 0; ++i)
+    for (; i < device::kMaxDevicePath && i < static_cast<int>(n.name.size()) && n.name[i] != 0; ++i)
         entry->name[i] = n.name[i];
     entry->name[i] = 0;
 }
@@ -43,9 +44,9 @@ void fillEntry(const FileNode& n, device::FoundEntry* entry)
 const size_t kGuardBytes = 16;
 const unsigned char kGuard = 0xA5;
 
-void* Device::allocate(size_t bytes)
+void* Device::allocateMemory(size_t bytes)
 {
-    if (shouldFail(Op::Allocate))
+    if (shouldFail(Op::AllocateMemory))
         return nullptr;
     unsigned char* block = static_cast<unsigned char*>(std::malloc(bytes + kGuardBytes));
     if (block) {
@@ -55,7 +56,7 @@ void* Device::allocate(size_t bytes)
     return block;
 }
 
-void Device::release(void* block)
+void Device::releaseMemory(void* block)
 {
     if (block == nullptr)
         return;
@@ -63,10 +64,9 @@ void Device::release(void* block)
     if (it == allocations_.end())
         std::abort();  // releasing a block that was never allocated
     const unsigned char* guard = static_cast<unsigned char*>(block) + it->second;
-    for (size_t i = 0; i < kGuardBytes; ++i) {
+    for (size_t i = 0; i < kGuardBytes; ++i)
         if (guard[i] != kGuard)
             std::abort();  // something wrote past the end of the block
-    }
     allocations_.erase(it);
     std::free(block);
 }
@@ -192,14 +192,13 @@ bool Device::deleteFile(const wchar_t* path)
 
 bool Device::isOpen(const std::wstring& canonicalPath) const
 {
-    for (const auto& open : openFiles_) {
+    for (const auto& open : openFiles_)
         if (open.second.path == canonicalPath)
             return true;
-    }
     return false;
 }
 
-void Device::closeFile(device::FileHandle file)
+void Device::closeHandle(device::FileHandle file)
 {
     if (file == nullptr)
         return;
@@ -207,13 +206,13 @@ void Device::closeFile(device::FileHandle file)
     openFiles_.erase(idOf(file));
 }
 
-void Device::closeProcess(device::ProcessHandle process)
+void Device::closeHandle(device::ProcessHandle process)
 {
     if (process != nullptr)
         releaseHandle(idOf(process), Kind::Process);
 }
 
-void Device::closeThread(device::ThreadHandle thread)
+void Device::closeHandle(device::ThreadHandle thread)
 {
     if (thread != nullptr)
         releaseHandle(idOf(thread), Kind::Thread);
@@ -230,7 +229,7 @@ Process* Device::processOf(device::ProcessHandle process)
     return it == processes_.end() ? nullptr : &it->second;
 }
 
-bool Device::startProgram(const wchar_t* program, const wchar_t* commandLine,
+bool Device::startProgram(const wchar_t* program, wchar_t* commandLine,
                           device::ProcessHandle* process, device::ThreadHandle* thread)
 {
     if (shouldFail(Op::StartProgram))
@@ -259,14 +258,24 @@ bool Device::startProgram(const wchar_t* program, const wchar_t* commandLine,
     return true;
 }
 
-void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds, bool answersSent)
+void Device::waitProcess(device::ProcessHandle process, uint32_t milliseconds)
+{
+    wait(process, milliseconds, false);
+}
+
+void Device::waitProcessAnsweringSent(device::ProcessHandle process, uint32_t milliseconds)
+{
+    wait(process, milliseconds, true);
+}
+
+void Device::wait(device::ProcessHandle process, uint32_t milliseconds, bool answersSent)
 {
     Process* p = processOf(process);
     if (p == nullptr)
         std::abort();  // waiting on something that is not an open process handle
     uint32_t pid = p->id;
     uint64_t start = nowMs_;
-    if (shouldFail(Op::WaitProcess)) {
+    if (shouldFail(answersSent ? Op::WaitProcessAnsweringSent : Op::WaitProcess)) {
         record(event::Wait{pid, milliseconds, 0, false, answersSent});
         return;
     }
@@ -399,13 +408,13 @@ device::WindowHandle Device::createDialog(device::ModuleHandle module, int templ
                                           device::DialogProcedure procedure, ptrdiff_t value)
 {
     event::CreateDialog made{idOf(module), templateId, idOf(owner), value, 0};
-    if (shouldFail(Op::CreateDialog) || templateId != 101) {
+    if (shouldFail(Op::CreateDialog) || templateId != kProgressTemplate) {
         record(made);
         return nullptr;
     }
-    // The launcher's template 101 (by default a status line above a progress
-    // bar; see setDialogTemplate).
-    uintptr_t id = createWindow(L"#32770", 1, 0);
+    // The launcher's template (by default a status line above a progress bar;
+    // see setDialogTemplate).
+    uintptr_t id = createWindow(kDialogClass, 1, 0);
     windows_[id].text = L"Brannoch Software";
     windows_[id].visible = true;
     windows_[id].procedure = procedure;
@@ -414,14 +423,17 @@ device::WindowHandle Device::createDialog(device::ModuleHandle module, int templ
         cw.classNameReadable = c.classNameReadable;
         cw.visible = true;
         if (c.className == L"msctls_progress32")
-            cw.rangePacked = 100u << 16;  // a new bar's range: 0 to 100
+            cw.rangePacked = kNewBarRange;
     }
     made.window = id;
+    size_t at = events_.size();
     record(made);
     if (procedure) {
-        // A template with its own font gets WM_SETFONT before WM_INITDIALOG.
-        procedure(handleOf<device::WindowHandle>(id), 0x30, 0, 0);
-        procedure(handleOf<device::WindowHandle>(id), 0x110, 0, value);
+        // A template with its own font gets kSetFont before kInitDialog.
+        procedure(handleOf<device::WindowHandle>(id), message::kSetFont, 0, 0);
+        bool focusDefault =
+            procedure(handleOf<device::WindowHandle>(id), message::kInitDialog, 0, value) != 0;
+        std::get<event::CreateDialog>(events_[at].what).focusDefault = focusDefault;
     }
     return handleOf<device::WindowHandle>(id);
 }
@@ -447,14 +459,13 @@ void Device::repaintNow(device::WindowHandle window, uint32_t flags)
 {
     Window* w = liveWindow(window);
     event::Repaint r{idOf(window), flags, w != nullptr && w->visible, {}};
-    if (w != nullptr) {
+    if (w != nullptr)
         for (const Window* c : children(w->id))
             r.children.push_back(*c);
-    }
-    record(r);
-    // Painting now sends WM_PAINT through the dialog's procedure.
+    // Painting now sends kPaint through the dialog's procedure.
     if (w != nullptr && w->procedure != nullptr)
-        w->procedure(window, 0x0F, 0, 0);
+        r.drawn = w->procedure(window, message::kPaint, 0, 0) == 0;
+    record(r);
 }
 
 void Device::destroyWindow(device::WindowHandle window)
@@ -463,20 +474,20 @@ void Device::destroyWindow(device::WindowHandle window)
     destroyWindowTree(idOf(window));
 }
 
-ptrdiff_t Device::sendMessage(device::WindowHandle window, uint32_t message, size_t first,
+ptrdiff_t Device::sendMessage(device::WindowHandle window, uint32_t number, size_t first,
                               ptrdiff_t second)
 {
     if (shouldFail(Op::SendMessage))
         return 0;
-    event::Message m{idOf(window), message, first, second, L""};
+    event::Message m{idOf(window), number, first, second, L""};
     Window* w = liveWindow(window);
-    if (message == 12 && second != 0) {
+    if (number == message::kSetText && second != 0) {
         m.text = reinterpret_cast<const wchar_t*>(second);
         if (w)
             w->text = m.text;
-    } else if (message == 1025 && w) {
+    } else if (number == message::kSetRange && w) {
         w->rangePacked = static_cast<uint32_t>(second);
-    } else if (message == 1026 && w) {
+    } else if (number == message::kSetPosition && w) {
         w->position = static_cast<int32_t>(first);
     }
     record(m);
@@ -510,6 +521,7 @@ bool Device::queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* ty
 {
     if (!handleIs(idOf(key), Kind::Key))
         std::abort();
+    record(event::QueryValue{name, *type, *sizeBytes, buffer != nullptr});
     if (shouldFail(Op::QueryValue))
         return false;
     auto k = registry_.find(keyHandles_[idOf(key)]);
@@ -542,8 +554,7 @@ bool Device::queryValue(device::KeyHandle key, const wchar_t* name, uint32_t* ty
             std::memcpy(buffer, host.data(), size);
     }
     *sizeBytes = size;
-    if (type)
-        *type = v->second.type;
+    *type = v->second.type;
     return true;
 }
 
@@ -603,159 +614,12 @@ bool Device::ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int 
 
 namespace device {
 
-void* allocateMemory(size_t bytes)
-{
-    return sim::current().allocate(bytes);
-}
-void releaseMemory(void* block)
-{
-    sim::current().release(block);
-}
-bool findFirst(const wchar_t* pattern, FoundEntry* entry)
-{
-    return sim::current().findFirst(pattern, entry);
-}
-SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
-{
-    return sim::current().findOpen(pattern, entry);
-}
-bool findNext(SearchHandle search, FoundEntry* entry)
-{
-    return sim::current().findNext(search, entry);
-}
-void findClose(SearchHandle search)
-{
-    sim::current().findClose(search);
-}
-FileHandle openForRead(const wchar_t* path)
-{
-    return sim::current().openForRead(path);
-}
-bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead)
-{
-    return sim::current().readBytes(file, buffer, capacity, bytesRead);
-}
-bool deleteFile(const wchar_t* path)
-{
-    return sim::current().deleteFile(path);
-}
-void closeHandle(FileHandle file)
-{
-    sim::current().closeFile(file);
-}
-void closeHandle(ProcessHandle process)
-{
-    sim::current().closeProcess(process);
-}
-void closeHandle(ThreadHandle thread)
-{
-    sim::current().closeThread(thread);
-}
-bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* process,
-                  ThreadHandle* thread)
-{
-    return sim::current().startProgram(program, commandLine, process, thread);
-}
-void waitProcess(ProcessHandle process, UInt32 milliseconds)
-{
-    sim::current().waitProcess(process, milliseconds);
-}
-void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
-{
-    sim::current().waitProcess(process, milliseconds, true);
-}
-bool exitStatusReadable(ProcessHandle process)
-{
-    return sim::current().exitStatusReadable(process);
-}
-ProcessHandle openProcessById(UInt32 processId)
-{
-    return sim::current().openProcessById(processId);
-}
-void pause(UInt32 milliseconds)
-{
-    sim::current().pause(milliseconds);
-}
-bool ownModulePath(wchar_t* buffer, int capacity)
-{
-    return sim::current().ownModulePath(buffer, capacity);
-}
-WindowHandle lastTopLevelWindow()
-{
-    return sim::current().lastTopLevelWindow();
-}
-WindowHandle windowBefore(WindowHandle window)
-{
-    return sim::current().windowBefore(window);
-}
-bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
-{
-    return sim::current().windowClassName(window, buffer, capacity);
-}
-UInt32 windowProcessId(WindowHandle window)
-{
-    return sim::current().windowProcessId(window);
-}
-WindowHandle firstChild(WindowHandle window)
-{
-    return sim::current().firstChild(window);
-}
-WindowHandle nextSibling(WindowHandle window)
-{
-    return sim::current().nextSibling(window);
-}
-bool initProgressClass(const ControlClassRecord* record)
-{
-    return sim::current().initProgressClass(record);
-}
-WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owner,
-                          DialogProcedure procedure, ptrdiff_t value)
-{
-    return sim::current().createDialog(module, templateId, owner, procedure, value);
-}
-void showWindow(WindowHandle window, int command)
-{
-    sim::current().showWindow(window, command);
-}
-void bringToFront(WindowHandle window)
-{
-    sim::current().bringToFront(window);
-}
-void repaintNow(WindowHandle window, UInt32 flags)
-{
-    sim::current().repaintNow(window, flags);
-}
-void destroyWindow(WindowHandle window)
-{
-    sim::current().destroyWindow(window);
-}
-ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second)
-{
-    return sim::current().sendMessage(window, message, first, second);
-}
-void messageBox(WindowHandle owner, const wchar_t* text, const wchar_t* caption, UInt32 style)
-{
-    sim::current().messageBox(owner, text, caption, style);
-}
-KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
-{
-    return sim::current().openUserKey(subKey, access);
-}
-bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
-{
-    return sim::current().queryValue(key, name, type, buffer, sizeBytes);
-}
-void closeKey(KeyHandle key)
-{
-    sim::current().closeKey(key);
-}
-bool deleteUserKey(const wchar_t* subKey)
-{
-    return sim::current().deleteUserKey(subKey);
-}
-bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
-{
-    return sim::current().ansiToWide(source, sourceBytes, wide, capacity);
-}
+#define VORLUND_SIM_FORWARD(op, name, result, parameters, arguments)                               \
+    result name parameters                                                                         \
+    {                                                                                              \
+        return sim::current().name arguments;                                                      \
+    }
+VORLUND_SIM_OPERATIONS(VORLUND_SIM_FORWARD)
+#undef VORLUND_SIM_FORWARD
 
 }  // namespace device

@@ -3,12 +3,16 @@
 // wide entry is wWinMain (built with -municode).
 //
 // Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
-// or tests _WIN32_WCE (tests/device/device_check.py fails the build otherwise).
+// or tests _WIN32_WCE (the device check, tests/device/device_check.py, fails
+// otherwise).
 #ifndef UNICODE
 #define UNICODE
 #endif
 #include <windows.h>
 
+// The one include above the provider's layer: an entry point starts the
+// logic it belongs to (device/ otherwise never includes common/, launcher/ or
+// setup/; tests/device/device_check.py holds it to that).
 #include "launcher/LauncherSequence.h"
 
 #ifdef _WIN32_WCE

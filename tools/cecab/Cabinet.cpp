@@ -546,10 +546,9 @@ struct CabinetReader::Library {
     }
     mscabd_file* member(const std::string& name) const
     {
-        for (mscabd_file* f = cabinet ? cabinet->files : nullptr; f; f = f->next) {
+        for (mscabd_file* f = cabinet ? cabinet->files : nullptr; f; f = f->next)
             if (name == f->filename)
                 return f;
-        }
         return nullptr;
     }
     // The folders stored without compression, found in the cabinet's own

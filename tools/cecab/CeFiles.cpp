@@ -75,10 +75,9 @@ std::string memberName(const std::string& trueName, int number)
     if (!stem.empty() && stem.size() <= 8 && std::all_of(stem.begin(), stem.end(), plain)) {
         base = stem;
     } else {
-        for (char c : stem) {
+        for (char c : stem)
             if (plain(c) && base.size() < 6)
                 base.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-        }
         base += "~1";
     }
     char suffix[8];
@@ -184,10 +183,9 @@ bool parseVersion(const std::string& text, uint32_t* major, uint32_t* minor)
 {
     size_t dot = text.find('.');
     std::string parts[2] = {text.substr(0, dot), dot == text.npos ? "0" : text.substr(dot + 1)};
-    for (const std::string& p : parts) {
+    for (const std::string& p : parts)
         if (p.empty() || p.size() > 4 || p.find_first_not_of("0123456789") != p.npos)
             return false;
-    }
     *major = static_cast<uint32_t>(std::stoul(parts[0]));
     *minor = static_cast<uint32_t>(std::stoul(parts[1]));
     return true;

@@ -206,11 +206,10 @@ void HeaderIndex::index(const std::vector<T>& entries, const char* section, Slot
     for (size_t i = 0; i < entries.size(); ++i)
         slots->push_back({entries[i].id, static_cast<uint32_t>(i)});
     std::sort(slots->begin(), slots->end());
-    for (size_t i = 1; i < slots->size(); ++i) {
+    for (size_t i = 1; i < slots->size(); ++i)
         if ((*slots)[i].first == (*slots)[i - 1].first)
             duplicates_.push_back(std::string(section) + " id " +
                                   std::to_string((*slots)[i].first));
-    }
 }
 
 const uint32_t* HeaderIndex::find(const Slots& slots, uint16_t id)
@@ -457,14 +456,12 @@ bool readFixedPart(Decoder& d, InstallHeader* h, Map* m)
         d.problem("fixed header", "the length field says " + std::to_string(length) +
                                       " bytes, the file has " + std::to_string(r.size()));
     m->size = r.size();
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i)
         if (m->counts[i] > 0)
             m->starts.push_back(m->offsets[i]);
-    }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         if (m->texts[2 * i + 1] > 0)
             m->starts.push_back(m->texts[2 * i]);
-    }
     std::sort(m->starts.begin(), m->starts.end());
     if (std::adjacent_find(m->starts.begin(), m->starts.end()) != m->starts.end())
         d.problem("fixed header", "two parts of the header start at the same offset");
@@ -627,11 +624,10 @@ void checkReferences(Decoder& d, const InstallHeader& h)
         d.problem(duplicate.substr(0, duplicate.find(' ')),
                   duplicate.substr(duplicate.find(' ') + 1) + " is used twice");
     auto checkParts = [&](const std::string& where, const std::vector<uint16_t>& parts) {
-        for (uint16_t id : parts) {
+        for (uint16_t id : parts)
             if (!index.string(id))
                 d.problem(where,
                           "refers to string " + std::to_string(id) + ", which STRINGS lacks");
-        }
     };
     for (const HeaderDir& dir : h.dirs)
         checkParts("DIRS id " + std::to_string(dir.id), dir.parts);

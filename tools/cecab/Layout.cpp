@@ -155,10 +155,9 @@ bool encodeLayout(const Layout& l, std::string* out, std::string* error)
 
 const LayoutMember* memberOf(const Layout& l, int number)
 {
-    for (const LayoutMember& m : l.members) {
+    for (const LayoutMember& m : l.members)
         if (m.number == number)
             return &m;
-    }
     return nullptr;
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "base/WideText.h"
+
 namespace hosttext {
 
 namespace {
@@ -67,10 +69,9 @@ std::string toAnsi(const std::wstring& text)
         char mapped = '?';
         if (c < 0x80 || (c >= 0xA0 && c <= 0xFF))
             mapped = static_cast<char>(c);
-        for (int i = 0; i < 32; ++i) {
+        for (int i = 0; i < 32; ++i)
             if (kCp1252High[i] == c)
                 mapped = static_cast<char>(0x80 + i);
-        }
         out.push_back(mapped);
     }
     return out;
@@ -177,11 +178,10 @@ std::wstring fromUtf16le(const std::vector<uint8_t>& bytes)
 
 wchar_t foldCase(wchar_t c)
 {
-    if (c >= L'A' && c <= L'Z')
-        return static_cast<wchar_t>(c + 32);
+    // Latin-1's capitals are 32 below their small letters, as ASCII's are.
     if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
         return static_cast<wchar_t>(c + 32);
-    return c;
+    return vorlund::foldAscii(c);
 }
 
 std::wstring folded(const std::wstring& text)
@@ -199,6 +199,17 @@ std::string folded(const std::string& ansi)
     for (char& c : out)
         c = static_cast<char>(foldCase(static_cast<unsigned char>(c)));
     return out;
+}
+
+std::wstring lastComponent(const std::wstring& path)
+{
+    size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? path : path.substr(cut + 1);
+}
+
+bool endsWithCab(const std::wstring& name)
+{
+    return name.size() > 4 && folded(name.substr(name.size() - 4)) == L".cab";
 }
 
 }  // namespace hosttext

@@ -43,4 +43,10 @@ wchar_t foldCase(wchar_t c);
 std::wstring folded(const std::wstring& text);
 std::string folded(const std::string& ansi);
 
+// Names and paths as the kit, the simulated device and the tests take them:
+// the last component of a path (after its last \ or /), and whether a name
+// has a stem and ends in ".cab", letter case aside.
+std::wstring lastComponent(const std::wstring& path);
+bool endsWithCab(const std::wstring& name);
+
 }  // namespace hosttext

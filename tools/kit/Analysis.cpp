@@ -67,24 +67,22 @@ void memberFindings(const Package& p, Findings* found)
             found->push_back(fileFinding(Code::UnusedMember, headerText(m.name),
                                          "the header never installs it"));
     }
-    for (const cecab::LayoutFile& f : l.files) {
+    for (const cecab::LayoutFile& f : l.files)
         if (!p.has(f.number))
             found->push_back(fileFinding(Code::MissingMember, headerText(f.name),
                                          "the header installs file " + std::to_string(f.number) +
                                              ", but the cabinet has no member with that number: "
                                              "the installer has nothing to copy"));
-    }
 }
 
 void fileFindings(const cecab::Layout& l, Findings* found)
 {
-    for (const cecab::LayoutDir& d : l.dirs) {
+    for (const cecab::LayoutDir& d : l.dirs)
         if (!d.known)
             found->push_back(fileFinding(Code::UnknownMacro, "directory " + std::to_string(d.id),
                                          headerText(d.written) +
                                              " starts with a %CEn% outside 1..17: where it "
                                              "lands is unknown, and nothing is put there"));
-    }
     for (const cecab::LayoutFile& f : l.files) {
         bool launcher = cecab::sameDeviceName(f.name, kLauncherName);
         bool ours = launcher || cecab::sameDeviceName(f.name, kListName);

@@ -26,10 +26,9 @@ int main(int argc, char** argv)
     const kit::Runner* chosen = nullptr;
     try {
         app.parse(argc, argv);
-        for (auto& [sub, runner] : runs) {
+        for (auto& [sub, runner] : runs)
             if (sub->parsed())
                 chosen = &runner;
-        }
         return chosen ? chosen->run() : kit::kExitUsage;
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);

@@ -32,14 +32,8 @@ namespace {
 
 // One cabinet folder holds at most this many bytes.
 const uint64_t kMaxFolderBytes = 0x7FFF8000;
-const size_t kMaxDevicePath = device::kMaxPath - 1;
 const size_t kMaxAppName = 40;
 const size_t kMaxProvider = 32;
-
-bool endsWithCab(const std::string& name)
-{
-    return name.size() > 4 && cecab::sameDeviceName(name.substr(name.size() - 4), ".cab");
-}
 
 int64_t secondsOf(fs::file_time_type time)
 {
@@ -78,12 +72,11 @@ Chosen choose(const BundleDir& bundle, Findings* found)
     if (!c.list)
         found->push_back(blocker(Code::NoList, kListName,
                                  "missing: the launcher would find no list and delete every CAB"));
-    for (const BundleEntry* e : {c.launcher, c.list}) {
+    for (const BundleEntry* e : {c.launcher, c.list})
         if (e)
             c.installed.push_back(e);
-    }
-    for (const BundleEntry& e : bundle.entries) {
-        if (!e.directory && endsWithCab(e.name))
+    for (const BundleEntry& e : bundle.entries)
+        if (!e.directory && hosttext::endsWithCab(hosttext::fromHost(e.name)))
             c.installed.push_back(&e);
         else if (&e != c.launcher && &e != c.setup && &e != c.list)
             found->push_back(fileFinding(
@@ -91,7 +84,6 @@ Chosen choose(const BundleDir& bundle, Findings* found)
                 e.directory ? "a subdirectory: not packed (a CAB the list names in it "
                               "is missing on the device)"
                             : "neither a CAB nor one of the three Vorlund files: not packed"));
-    }
     return c;
 }
 
@@ -108,10 +100,10 @@ void checkNames(const Chosen& c, const std::string& installPath, Findings* found
             found->push_back(blocker(Code::NameClash, e->name,
                                      "the same name as " + seen[key] +
                                          " on the device, where letter case does not count"));
-        else if (installPath.size() + 1 + e->name.size() > kMaxDevicePath)
+        else if (installPath.size() + 1 + e->name.size() > device::kMaxDevicePath)
             found->push_back(blocker(Code::PathTooLong, e->name,
                                      installPath + "\\" + e->name + " is longer than the " +
-                                         std::to_string(kMaxDevicePath) +
+                                         std::to_string(device::kMaxDevicePath) +
                                          " characters of a device path"));
     }
 }

@@ -40,11 +40,10 @@ void checkName(const std::string& option, const std::string& name)
 {
     if (name.empty())
         throw CLI::ValidationError(option, "must not be empty");
-    for (char c : name) {
+    for (char c : name)
         if (c < 0x20 || c > 0x7E || std::string("\\/:*?\"<>|&").find(c) != std::string::npos)
             throw CLI::ValidationError(option, "printable ASCII without \\/:*?\"<>|& please: " +
                                                    hosttext::printable(name));
-    }
 }
 
 // "5", "5.0", "5.2"; empty for no restriction.

@@ -111,10 +111,9 @@ Findings preflight(const DeviceLayout& layout, const Target& target, std::vector
 {
     const sim::Device& dev = sim::current();
     std::map<std::wstring, const Entry*> entries;
-    for (const Entry& e : layout.entries) {
+    for (const Entry& e : layout.entries)
         if (!e.directory)
             entries.emplace(dev.canonical(e.path), &e);
-    }
     const OwnFiles own = {dev.canonical(layout.directory + vorlund::kLauncherFileName),
                           dev.canonical(layout.directory + vorlund::kCabListName)};
     Scratch scratch;

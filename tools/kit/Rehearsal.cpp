@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "base/WideText.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
 #include "setup/SetupHooks.h"
@@ -265,10 +265,9 @@ Result Run::play()
         r.findings.insert(r.findings.end(), report.findings.begin(), report.findings.end());
         Findings checked = preflight(l_, o_.device, &r.lines);
         r.findings.insert(r.findings.end(), checked.begin(), checked.end());
-        for (const ListLine& l : r.lines) {
+        for (const ListLine& l : r.lines)
             if (l.rejected)
                 refused_.insert(canonical(l.path));
-        }
     }
     rejectAsked(r.lines);
 
@@ -307,12 +306,11 @@ Finding Run::hookFailure() const
                            "the main package writes no value " + kHookValue +
                                " there: the setup hook says so and starts nothing; the CABs stay");
     std::string where = "where the registry value points";
-    for (const RegistryValue& v : l_.registry) {
+    for (const RegistryValue& v : l_.registry)
         if (canonical(v.key) == canonical(vorlund::kRegistryKey) &&
             canonical(v.name) == canonical(vorlund::kRegistryValueName) && v.type == 1)
             where = "in " + inQuotes(hosttext::fromUtf16le(v.data)) + ", where " + kHookValue +
                     " points";
-    }
     bool lands = std::any_of(l_.entries.begin(), l_.entries.end(), [&](const Entry& e) {
         return canonical(e.path) == canonical(launcherPath_);
     });
@@ -415,10 +413,9 @@ void Run::judgeFiles(Result* r, bool swept)
     std::set<std::wstring> installed, named;
     for (const InstallerRun& run : runs_)
         installed.insert(canonical(run.path));
-    for (const ListLine& l : r->lines) {
+    for (const ListLine& l : r->lines)
         if (l.read && !l.path.empty())
             named.insert(canonical(l.path));
-    }
     bool listUsed = r->launcherRan && r->listPresent;
     const sim::FileNode* stopper = nullptr;  // the first hidden or system CAB: the sweep ends there
     for (const std::wstring& name : device_.list(dir_)) {

@@ -24,10 +24,9 @@ const uint32_t kRegSz = 1, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
 // A character the device's file systems do not allow in a name.
 wchar_t forbiddenCharacter(const std::wstring& name)
 {
-    for (wchar_t c : name) {
+    for (wchar_t c : name)
         if (c < 0x20 || std::wcschr(L"\\:*?\"<>|", c) != nullptr)
             return c;
-    }
     return 0;
 }
 
@@ -102,10 +101,9 @@ RegistryValue installedValue(const cecab::LayoutValue& v, const std::string& ins
 // the directory the package installs to.
 std::string launcherDirectory(const cecab::Layout& l)
 {
-    for (const cecab::LayoutFile& f : l.files) {
+    for (const cecab::LayoutFile& f : l.files)
         if (!f.path.empty() && cecab::sameDeviceName(f.name, kLauncherName))
             return f.path.substr(0, f.path.size() - f.name.size() - 1);
-    }
     return l.installPath;
 }
 
@@ -147,21 +145,18 @@ DeviceLayout layoutOfPackage(const Package& package)
     };
     // A directory elsewhere matters to the run only when a file lands in it,
     // which makes it.
-    for (const cecab::LayoutDir& d : l.dirs) {
+    for (const cecab::LayoutDir& d : l.dirs)
         if (d.known && inside(d.path))
             layout.entries.push_back({shownPath(d.path), hosttext::fromAnsi(d.path), true, "", -1});
-    }
     // A file copied only over an existing one is not there after a first
     // install; a file without a member cannot be copied.
-    for (const cecab::LayoutFile& f : l.files) {
+    for (const cecab::LayoutFile& f : l.files)
         if (!f.path.empty() && package.has(f.number) && !(f.flags & cecab::kFileOnlyIfExists))
             layout.entries.push_back(
                 {shownPath(f.path), hosttext::fromAnsi(f.path), false, "", f.number});
-    }
-    for (const cecab::LayoutValue& v : l.values) {
+    for (const cecab::LayoutValue& v : l.values)
         if (v.root == cecab::kHkcu)
             layout.registry.push_back(installedValue(v, l.installPath));
-    }
     return layout;
 }
 

@@ -7,8 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "base/WideText.h"
 #include "common/SharedTexts.h"
-#include "common/WideText.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 #include "tools/hosttext/HostText.h"
@@ -78,20 +78,16 @@ std::vector<ReadName> readAsDevice(const std::wstring& listPath)
     std::unique_ptr<CabListReader> reader(new CabListReader());
     if (!vorlund::openList(reader.get(), listPath.c_str()))
         return names;
-    // Every block but the last is a full kReadBlockBytes. After nextName the
-    // reader's position is the end of the name in its block (for a name
-    // completed through the carry too), and its name buffer holds the bytes.
-    size_t blockStart = 0;
-    while (vorlund::nextBlock(reader.get())) {
-        for (const wchar_t* name = vorlund::nextName(reader.get()); name != nullptr;
-             name = vorlund::nextName(reader.get())) {
-            size_t end = blockStart + static_cast<size_t>(reader->position);
-            size_t length = std::strlen(reader->name);
-            names.push_back({name, end - length, end});
-        }
-        if (!vorlund::blockWasFull(reader.get()))
-            break;
-        blockStart += device::kReadBlockBytes;
+    // Every block but the last is a full kReadBlockBytes, one read each: the
+    // name handed out ends in the block of the last read. The reader's
+    // position is the end of the name in that block (for a name completed
+    // through the carry too), and its name buffer holds the bytes.
+    const int readsBefore = sim::current().callCount(sim::Op::ReadBytes);
+    for (const wchar_t* name; (name = vorlund::nextListedName(reader.get())) != nullptr;) {
+        size_t blocksBefore = sim::current().callCount(sim::Op::ReadBytes) - readsBefore - 1;
+        size_t end = blocksBefore * device::kReadBlockBytes + static_cast<size_t>(reader->position);
+        size_t length = std::strlen(reader->name);
+        names.push_back({name, end - length, end});
     }
     vorlund::closeList(reader.get());
     return names;
@@ -121,12 +117,6 @@ int distance(const std::wstring& a, const std::wstring& b)
 bool hasWildcard(const std::wstring& name)
 {
     return name.find_first_of(L"*?") != std::wstring::npos;
-}
-
-std::wstring lastComponent(const std::wstring& name)
-{
-    size_t cut = name.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? name : name.substr(cut + 1);
 }
 
 bool isUtf16(const std::string& bytes)
@@ -206,7 +196,7 @@ std::wstring nearMiss(const std::wstring& directory, const std::wstring& name)
     sim::Device& dev = sim::current();
     size_t cut = name.find_last_of(L"\\/");
     std::wstring sub = cut == std::wstring::npos ? L"" : name.substr(0, cut + 1);
-    std::wstring wanted = hosttext::folded(lastComponent(name));
+    std::wstring wanted = hosttext::folded(hosttext::lastComponent(name));
     std::wstring best;
     int bestScore = 4;
     for (const std::wstring& entry : dev.list(directory + sub)) {
@@ -325,24 +315,16 @@ void ListCheck::placeName(const ReadName& n)
     l.partial = n.start != raw.start || n.end != raw.end;
     if (l.partial)
         add(Code::Partial, l.line, "the device reads only " + inQuotes(n.name) + " of this line");
-    wchar_t path[device::kMaxLongPath];
-    if (!vorlund::buildCabPath(path, directory_.c_str(), n.name.c_str())) {
-        l.skipReason = "path too long";
-        add(Code::PathTooLong, l.line,
-            inQuotes(n.name) + ": the path is longer than " +
-                std::to_string(device::kMaxLongPath - 1) + " characters; skipped without a word");
-        placed_.push_back({n.start, l});
-        return;
-    }
-    l.path = path;
-    l.installable = vorlund::isInstallableFile(path);
+    // As the launcher builds it: a device directory and a listed name always fit.
+    l.path = directory_ + n.name;
+    l.installable = vorlund::isInstallableFile(l.path.c_str());
     device::FoundEntry entry;
-    bool found = device::findFirst(path, &entry);
+    bool found = device::findFirst(l.path.c_str(), &entry);
     if (!l.installable)
         skipped(n, found ? &entry : nullptr, &l);
     else
         taken(n, entry, l);
-    std::wstring key = dev_.canonical(path);
+    std::wstring key = dev_.canonical(l.path);
     auto earlier = firstLine_.find(key);
     if (earlier != firstLine_.end()) {
         l.repeats = earlier->second;
@@ -392,7 +374,7 @@ void ListCheck::taken(const ReadName& n, const device::FoundEntry& entry, const 
             inQuotes(n.name) + " holds a wildcard: the device's check finds " +
                 inQuotes(entry.name) +
                 ", but the installer is handed the name with the wildcard in it");
-    else if (lastComponent(n.name) != entry.name)
+    else if (hosttext::lastComponent(n.name) != entry.name)
         add(Code::Case, l.line,
             inQuotes(n.name) + " names " + inQuotes(entry.name) +
                 " (letter case does not matter on the device)");

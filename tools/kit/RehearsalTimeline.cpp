@@ -12,8 +12,6 @@ namespace kit {
 
 namespace {
 
-const uint32_t kSetText = 12, kSetRange = 1025, kSetPosition = 1026;
-
 void describeBar(const sim::Window& bar, Event* e)
 {
     e->hasBar = true;
@@ -29,7 +27,7 @@ sim::Window fresh(const sim::Window& w)
     sim::Window c = w;
     c.text.clear();
     c.position = 0;
-    c.rangePacked = w.className == L"msctls_progress32" ? 100u << 16 : 0;
+    c.rangePacked = w.className == L"msctls_progress32" ? sim::kNewBarRange : 0;
     return c;
 }
 
@@ -114,11 +112,11 @@ bool Reader::followWindow(const sim::Event& record)
         if (!hasWindow_ || w == nullptr)
             return true;
         sim::Window& c = controls_.emplace(m->window, fresh(*w)).first->second;
-        if (m->number == kSetText)
+        if (m->number == sim::message::kSetText)
             c.text = m->text;
-        else if (m->number == kSetRange)
+        else if (m->number == sim::message::kSetRange)
             c.rangePacked = static_cast<uint32_t>(m->second);
-        else if (m->number == kSetPosition)
+        else if (m->number == sim::message::kSetPosition)
             c.position = static_cast<int32_t>(m->first);
         changed_ = true;
         return true;

@@ -19,7 +19,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tests" / "windows"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "windows"))
 from wine_scenarios import CAPTION, DONE, Row, Wine, expect, lay_out, lines, tally  # noqa: E402
 
 DESKTOP = "vorlund,640x400"

@@ -13,7 +13,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent.parent
+ROOT = Path(__file__).resolve().parent.parent
 CABS = 100
 
 
@@ -129,7 +129,7 @@ def document(host, foot, wine, where, versions, reps, runs):
         "",
         "**List reader** (`bench/ListReaderBench.cpp`). Lists of 1 MB and 100 MB of names of 1 to",
         "255 bytes (most under 41), each ended by CR LF, LF, CR or a run of blank lines, read with",
-        "`openList`/`nextBlock`/`nextName` on the simulated device, as the launcher reads them. Beside",
+        "`openList`/`nextListedName` on the simulated device, as the launcher reads them. Beside",
         "it, over the same bytes: `std::getline` over an `std::ifstream` on a real temporary file",
         "(splitting at CR too, so that it finds the same names, and converting nothing), and the",
         "limit, `memchr` for LF and then CR over the bytes in memory. Each checks that it found",

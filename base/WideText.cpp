@@ -1,6 +1,6 @@
 // Bounded wide-string helpers (see WideText.h). Hand-written rather than the
 // C library's, whose wide formatter has a different signature on the device.
-#include "common/WideText.h"
+#include "base/WideText.h"
 
 namespace vorlund {
 
@@ -39,14 +39,10 @@ bool textEqual(const wchar_t* a, const wchar_t* b)
     return a[i] == b[i];
 }
 
-namespace {
-
 wchar_t foldAscii(wchar_t c)
 {
     return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
 }
-
-}  // namespace
 
 bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix)
 {
@@ -54,10 +50,9 @@ bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix)
     int m = textLength(suffix);
     if (m > n)
         return false;
-    for (int i = 0; i < m; ++i) {
+    for (int i = 0; i < m; ++i)
         if (foldAscii(text[n - m + i]) != foldAscii(suffix[i]))
             return false;
-    }
     return true;
 }
 

@@ -1,10 +1,11 @@
-// Bounded wide-string helpers for the shipped code and both providers: every
-// write is checked against the destination's capacity, and a text that does
-// not fit is a reported failure, never an overrun.
+// Bounded wide-string helpers, the bottom layer under both providers and the
+// logic: every write is checked against the destination's capacity, and a
+// text that does not fit is a reported failure, never an overrun. It uses
+// nothing above it.
 #ifndef VORLUND_WIDE_TEXT_H
 #define VORLUND_WIDE_TEXT_H
 
-#include "device/DeviceServices.h"
+#include "base/Integers.h"
 
 namespace vorlund {
 
@@ -21,6 +22,9 @@ bool appendText(wchar_t* dest, int capacity, const wchar_t* source);
 
 // Exact, case-sensitive comparison.
 bool textEqual(const wchar_t* a, const wchar_t* b);
+
+// The small letter of an ASCII capital; any other character as it is.
+wchar_t foldAscii(wchar_t c);
 
 // Whether `text` ends with `suffix`, comparing ASCII letters without regard
 // to case.
