@@ -54,6 +54,7 @@ std::wstring Device::canonical(const std::wstring& path) const
     // Rooted at "\": a path without a leading backslash is taken from the root,
     // as the device has no current directory. Repeated separators collapse.
     std::wstring out = L"\\";
+    out.reserve(path.size() + 1);
     for (wchar_t c : path) {
         if (c == L'\\' || c == L'/') {
             if (out.back() != L'\\')
@@ -85,19 +86,20 @@ std::wstring folderOf(const std::wstring& path)
 
 }  // namespace
 
-FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring& path)
+FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring& parent,
+                           const std::wstring& path)
 {
     FileNode& n = files_[canonicalPath];
     if (n.order == 0) {
         n.path = path;
         n.name = hosttext::lastComponent(path);
         n.order = ++clock_;
-        directories_[parentOf(canonicalPath)][n.order] = DirectoryEntry{canonicalPath, n.name};
+        directories_[parent].emplace(n.order, DirectoryEntry{canonicalPath, n.name});
     }
     return n;
 }
 
-void Device::eraseNode(std::map<std::wstring, FileNode>::iterator node)
+void Device::eraseNode(std::unordered_map<std::wstring, FileNode>::iterator node)
 {
     std::wstring parent = parentOf(node->first);
     if (searches_.empty()) {
@@ -114,20 +116,24 @@ void Device::addDirectory(const std::wstring& path, uint32_t attributes)
     std::wstring c = canonical(path);
     if (c == L"\\")
         return;
-    if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
-        addDirectory(folderOf(path));
-    FileNode& n = makeNode(c, path);
+    FileNode& n = makeNode(c, withParent(c, path), path);
     n.attributes |= device::kAttrDirectory | attributes;
 }
 
 void Device::addFile(const std::wstring& path, const std::string& content, uint32_t attributes)
 {
     std::wstring c = canonical(path);
-    if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
-        addDirectory(folderOf(path));
-    FileNode& n = makeNode(c, path);
+    FileNode& n = makeNode(c, withParent(c, path), path);
     n.content = content;
     n.attributes = attributes;
+}
+
+std::wstring Device::withParent(const std::wstring& canonicalPath, const std::wstring& path)
+{
+    std::wstring parent = parentOf(canonicalPath);
+    if (parent != L"\\" && !files_.count(parent))
+        addDirectory(folderOf(path));
+    return parent;
 }
 
 bool Device::exists(const std::wstring& path) const
