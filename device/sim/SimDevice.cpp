@@ -53,18 +53,16 @@ std::wstring Device::canonical(const std::wstring& path) const
 {
     // Rooted at "\": a path without a leading backslash is taken from the root,
     // as the device has no current directory. Repeated separators collapse.
-    std::wstring out = L"\\";
-    out.reserve(path.size() + 1);
-    for (wchar_t c : path) {
-        if (c == L'\\' || c == L'/') {
-            if (out.back() != L'\\')
-                out.push_back(L'\\');
-        } else {
-            out.push_back(hosttext::foldCase(c));
-        }
-    }
-    if (out.size() > 1 && out.back() == L'\\')
-        out.pop_back();
+    std::wstring out(path.size() + 1, L'\\');
+    size_t n = 1;
+    for (wchar_t c : path)
+        if (c != L'\\' && c != L'/')
+            out[n++] = hosttext::foldCase(c);
+        else if (out[n - 1] != L'\\')
+            out[n++] = L'\\';
+    if (n > 1 && out[n - 1] == L'\\')
+        --n;
+    out.resize(n);
     return out;
 }
 

@@ -176,14 +176,6 @@ std::wstring fromUtf16le(const std::vector<uint8_t>& bytes)
     return text;
 }
 
-wchar_t foldCase(wchar_t c)
-{
-    // Latin-1's capitals are 32 below their small letters, as ASCII's are.
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<wchar_t>(c + 32);
-    return vorlund::foldAscii(c);
-}
-
 std::wstring folded(const std::wstring& text)
 {
     std::wstring out = text;
