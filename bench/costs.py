@@ -13,7 +13,9 @@ call, and every call from the device back into the shipped code (the dialog
 procedure) is added back the same way. What is left is the shipped code's own
 work, the compiler's helpers it calls (memcpy and the like) included. The
 platform calls are the simulated device's count of each call of the device
-layer, and its repaints.
+layer, and its repaints. A run over no CAB gives the fixed start (the window,
+the list opened twice); the own instructions per CAB beyond it are the
+figure that should not depend on the count.
 
 The reader's instructions are nextListedName's, its callees included, over
 the bytes of the list: once as they are (the simulated device's block reads
@@ -83,6 +85,14 @@ def measure_reader(program, scratch, non_ascii):
             "own instructions per byte": (total - device) / listed["bytes"]}
 
 
+def fixed_start(program, scratch):
+    """The launcher's own instructions in a run over no CAB."""
+    out = scratch / "callgrind.0"
+    callgrind(program, ["0"], out)
+    total, device, _ = costs(out)
+    return total - device
+
+
 def measure(program, count, scratch):
     calls = json.loads(subprocess.run([program, str(count)], check=True, stdout=subprocess.PIPE,
                                       text=True).stdout)
@@ -105,12 +115,17 @@ def main():
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="vorlund-costs-") as scratch:
         runs = [measure(args.program.resolve(), n, Path(scratch)) for n in args.counts]
+        fixed = fixed_start(args.program.resolve(), Path(scratch))
         reader = {"all ASCII": measure_reader(args.program.resolve(), Path(scratch), False),
                   "one name in eight not ASCII": measure_reader(args.program.resolve(),
                                                                 Path(scratch), True)}
     own = [r["instructions"]["own per CAB"] for r in runs]
+    beyond = [(r["instructions"]["own"] - fixed) / r["cabs"] for r in runs]
     result = {"runs": runs, "reader": reader,
               "own per CAB, spread": max(own) / min(own) - 1,
+              "own fixed start (no CAB)": fixed,
+              "own per CAB beyond the fixed start": {r["cabs"]: b for r, b in zip(runs, beyond)},
+              "own per CAB beyond the fixed start, spread": max(beyond) / min(beyond) - 1,
               "platform calls per CAB constant": all(
                   abs(r["platform calls per CAB"][k] - runs[-1]["platform calls per CAB"][k]) < 0.05
                   for r in runs[1:] for k in ("searches", "opens", "process starts", "waits",
