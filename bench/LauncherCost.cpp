@@ -3,18 +3,61 @@
 // prints the platform calls it made, per kind, as JSON. The stand-in installer
 // does nothing and ends at once; a run that did not install and delete every
 // CAB, or left a handle or a heap block, measured something else (exit 1).
+// "vorlund_launcher_cost --reader N [--non-ascii]" reads a list of N names
+// (bench/ListInputs.h) through the list reader once instead.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "bench/ListInputs.h"
 #include "device/sim/SimDevice.h"
+#include "launcher/CabList.h"
 #include "launcher/LauncherSequence.h"
+
+namespace {
+
+void printCalls(const sim::Device& d)
+{
+    std::printf("\"calls\": {");
+    for (int op = 0; op < sim::kOpCount; ++op)
+        std::printf("%s\"%s\": %d", op ? ", " : "", sim::opName(static_cast<sim::Op>(op)),
+                    d.callCount(static_cast<sim::Op>(op)));
+    std::printf("}}\n");
+}
+
+// Every name of the list read once; a reader that missed one measured something else.
+int readList(uint64_t names, bool nonAscii)
+{
+    const bench::List list = bench::makeList(names, nonAscii);
+    sim::Device& d = sim::current();
+    d.addFile(L"\\Bundle\\Vorlund.ini", list.bytes);
+    vorlund::CabListReader reader;
+    uint64_t got = 0;
+    if (vorlund::openList(&reader, L"\\Bundle\\Vorlund.ini"))
+        while (vorlund::nextListedName(&reader) != nullptr)
+            ++got;
+    vorlund::closeList(&reader);
+    if (got != list.names) {
+        std::fprintf(stderr, "the reader handed out %llu names of %llu\n",
+                     static_cast<unsigned long long>(got), static_cast<unsigned long long>(names));
+        return 1;
+    }
+    std::printf("{\"bytes\": %zu, \"names\": %llu, ", list.bytes.size(),
+                static_cast<unsigned long long>(got));
+    printCalls(d);
+    return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::strcmp(argv[1], "--reader") == 0)
+        return readList(std::strtoull(argv[2], nullptr, 10),
+                        argc == 4 && std::strcmp(argv[3], "--non-ascii") == 0);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s CABS\n", argv[0]);
+        std::fprintf(stderr, "usage: %s CABS | --reader NAMES [--non-ascii]\n", argv[0]);
         return 2;
     }
     const int count = std::atoi(argv[1]);
@@ -40,11 +83,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the run did not go as arranged\n");
         return 1;
     }
-    std::printf("{\"cabs\": %d, \"repaints\": %zu, \"calls\": {", count,
+    std::printf("{\"cabs\": %d, \"repaints\": %zu, ", count,
                 d.eventsOf<sim::event::Repaint>().size());
-    for (int op = 0; op < sim::kOpCount; ++op)
-        std::printf("%s\"%s\": %d", op ? ", " : "", sim::opName(static_cast<sim::Op>(op)),
-                    d.callCount(static_cast<sim::Op>(op)));
-    std::printf("}}\n");
+    printCalls(d);
     return 0;
 }
