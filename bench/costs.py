@@ -35,7 +35,7 @@ READER_NAMES = 100000
 SHIPPED = re.compile(r"^(vorlund::|(Install|Uninstall)_(Init|Exit)\b)")
 # The platform calls per CAB the issue names, by the simulated device's names.
 NAMED = {"searches": ("findFirst", "findOpen", "findNext"), "opens": ("openForRead",),
-         "reads": ("readBytes",), "process starts": ("startProgram",), "waits": ("waitProcess",),
+         "reads": ("readBytes",), "process starts": ("startProgram",), "waits": ("waitProcess", "waitProcessAnsweringSent"),
          "deletes": ("deleteFile",), "window messages": ("sendMessage",)}
 
 
