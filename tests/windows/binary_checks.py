@@ -1,14 +1,7 @@
 #!/usr/bin/env python3
-"""Checks on the built Windows binaries that need no Windows to run.
-
-1. Imports: every import of Vorlund.exe and VorlundSetup.dll is a function
-   that CE 5 provides (tests/device/ce5-allowlist.txt), or one that the
-   desktop C runtime's own startup needs (desktop-runtime-imports.txt).
-2. Exports: the setup library exports the four hooks, undecorated.
-3. Resources: Vorlund.exe holds the progress window's dialog template, 101 in
-   US English, and nothing else.
-Prints "N passed, N failed"; exits non-zero on a failure.
-"""
+"""Checks of the built Windows binaries needing no Windows: every import is CE 5's
+(ce5-allowlist.txt) or the desktop runtime's startup's; the setup library exports the four
+hooks, undecorated; Vorlund.exe holds dialog 101 in US English and nothing else."""
 import argparse
 import re
 import subprocess
