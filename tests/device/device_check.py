@@ -102,7 +102,8 @@ def boundary_breaches():
             and rule.search((ROOT / f).read_text(errors="replace"))]
 
 
-# What each shipped layer must not include; the launcher's entry point includes what it starts.
+# The shipped layers and what each must not include: those above it. The
+# launcher's entry point includes the launcher it starts.
 ABOVE = {"base/": ("device/", "common/", "launcher/", "setup/"),
          "device/": ("common/", "launcher/", "setup/"), "common/": ("launcher/", "setup/"),
          "launcher/": ("setup/",), "setup/": ("launcher/",)}
