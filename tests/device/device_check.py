@@ -126,6 +126,8 @@ def layer_breaches():
 def main():
     tally = Tally()
     allowed = read_sections(HERE / "ce5-allowlist.txt")
+    exports = {section: set((CE_TABLES / f"{section}-exports.txt").read_text().split())
+               for section in ("coredll", "commctrl")} if CE_TABLES.is_dir() else {}
     with tempfile.TemporaryDirectory() as folder:
         objects, built = [], {}
         print("compile for 32-bit ARM Windows (CE 5 defines, C++98):")
@@ -150,20 +152,16 @@ def main():
         flagged = unexplained_references([Path(str(probe) + ".o")], allowed) if done.returncode == 0 else []
         tally.check("the import check flags what the device lacks (GetCurrentDirectoryW, SHDeleteKeyW)",
                     flagged == ["GetCurrentDirectoryW", "SHDeleteKeyW"], repr(flagged) + done.stdout[:500])
-        if CE_TABLES.is_dir() and PROBE in built:
+        if exports and PROBE in built:
             # The probe is no shipped code: it may call whatever the device exports.
-            exports = {section: set((CE_TABLES / f"{section}-exports.txt").read_text().split())
-                       for section in ("coredll", "commctrl")}
-            exports["compiler"] = allowed.get("compiler", set())
             probe_objects = [built[PROBE]] + [built[s] for s in (
                 "device/win32/Win32DeviceServices.cpp", "base/WideText.cpp") if s in built]
-            bad = unexplained_references(probe_objects, exports)
+            bad = unexplained_references(probe_objects, dict(exports, compiler=allowed.get("compiler", set())))
             tally.check("the probe, with the provider it drives, imports only what the device's "
                         "COREDLL and commctrl export", not bad, "not exported: " + ", ".join(bad))
-    if CE_TABLES.is_dir():
-        for section, table in (("coredll", "coredll-exports.txt"), ("commctrl", "commctrl-exports.txt")):
-            exports = set((CE_TABLES / table).read_text().split())
-            missing = sorted(allowed.get(section, set()) - exports)
+    if exports:
+        for section in exports:
+            missing = sorted(allowed.get(section, set()) - exports[section])
             tally.check(f"every [{section}] name of the allowlist is an export of the device's {section}",
                         not missing, "not exported: " + ", ".join(missing))
     elif os.environ.get("CI"):
