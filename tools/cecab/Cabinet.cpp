@@ -238,10 +238,9 @@ private:
 
     const Page* page(off_t at)
     {
-        for (Page& p : pages_) {
+        for (Page& p : pages_)
             if (p.at == at)
                 return &p;
-        }
         Page& p = pages_[next_];
         next_ = (next_ + 1) % 2;
         p.at = -1;
