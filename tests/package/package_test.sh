@@ -69,12 +69,6 @@ copyright_file() {
     diff <(sed -n '/^License:/,$p' "$scratch/root/usr/share/doc/vorlund-kit/copyright" | tail -n +2 |
         sed 's/^ //; s/^\.$//') "$root/LICENSE"
 }
-# The sample bundle rehearsed by the unpacked program prints the README's golden text, status 1.
-rehearse_sample() {
-    (cd "$root" && "$kit" rehearse examples/bundle) >"$scratch/rehearse.txt"
-    [ $? -eq 1 ] || fail "status not 1 (warned)"
-    diff "$root/tests/kit/golden/rehearse-bundle.txt" "$scratch/rehearse.txt"
-}
 # Every subcommand is listed by --help and has a section in the manual page, which names
 # every option of its --help and reads without warnings.
 help_and_manual() {
@@ -100,7 +94,6 @@ check "the version: control file, changelog, --version, manual page" version_eve
 check "Depends computed from the program" computed_depends
 check "the kit and its documents only, as cmake --install lays them out" only_the_kit
 check "copyright file: the licence" copyright_file
-check "vorlund-kit rehearse examples/bundle" rehearse_sample
 check "--help, each subcommand, the manual page's options" help_and_manual
 check "lintian: no error, no warning" lintian_clean
 echo "Depends: $(field Depends)"

@@ -81,8 +81,7 @@ def listed(*names):
 
 
 def walked(journal):
-    """Every case of the real provider's walk met each window there at its start once, back
-    to front, and none opened during it."""
+    """Each case of the real provider's walk met every window once, back to front."""
     walks = [line[1:] for line in journal if line[0] == "walk"]
     expect("the provider's walk, nine cases, each ok", [w for w in walks if w[0] != "ok"], [],
            len(walks) == 9 and all(w[0] == "ok" for w in walks))
@@ -178,8 +177,7 @@ class Wine:
         subprocess.run(["wineserver", "-p"], env=self.env)  # later starts are faster
 
     def end_all(self):
-        """Ends every process of the prefix (one that hangs included); the next start
-        brings up a new server."""
+        """Ends every process of the prefix, one that hangs included."""
         subprocess.run(["wineserver", "-k"], env=self.env, timeout=60)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=60)
 
@@ -205,8 +203,7 @@ def entries(folder):
 
 
 def lay_out(wine, row):
-    """Makes the row's install directory, plan and registry. Returns the directory's
-    entries and the search for *.cab, as [(attribute bits, name)]."""
+    """Makes the row's files, plan and registry; returns the entries and the search for *.cab."""
     for folder in ("C:\\VorlundTest", "C:\\Bundle", "C:\\Deep"):
         shutil.rmtree(wine.path(folder), ignore_errors=True)
     bundle = wine.path(row.bundle)
@@ -260,8 +257,7 @@ def play(wine, row):
         main = wine.start(row.bundle + "Vorlund.exe", env=env)
     else:
         main = wine.start("C:\\windows\\wceload.exe", "hold", row.linger, "MSWCELOAD",
-                          row.bundle + "VorlundSetup.dll",
-                          *row.hooks)
+                          row.bundle + "VorlundSetup.dll", *row.hooks)
     deadline = time.time() + row.limit
     while user.poll() is None:  # it ends once told to stop and no launcher runs any more
         if time.time() > deadline:
