@@ -4,7 +4,6 @@
 // makes the round trip in the fuzz tier, from its corpus; the largest legal
 // header is the benchmark's: bench/kit.py inspects it.)
 #include <functional>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -18,15 +17,6 @@ namespace fs = std::filesystem;
 using test::put;
 
 namespace {
-
-std::string hex(const std::string& text)
-{
-    std::istringstream in(text);
-    std::string out;
-    for (unsigned byte; in >> std::hex >> byte;)
-        out.push_back(static_cast<char>(byte));
-    return out;
-}
 
 // A header put together field by field from raw section bytes, without the
 // encoder, so that the decoder is checked against the note alone.
@@ -76,9 +66,9 @@ InstallHeader fullHeader()
     h.files = {{1, 1, 1, kFileNoSkip, "game.exe"}, {2, 2, 2, 0, "readme.txt"}};
     h.hives = {{1, kHkcu, 0, {3, 4}}, {2, kHklm, 0, {3}}};
     h.regValues = {{1, 1, true, kRegString, "Path", std::string("%InstallDir%") + '\0'},
-                   {2, 1, false, kRegDword | kRegNoClobber, "Count", hex("2A 00 00 00")},
+                   {2, 1, false, kRegDword | kRegNoClobber, "Count", std::string("\x2A\0\0\0", 4)},
                    {3, 2, false, kRegMultiString, "", std::string("a\0b\0\0", 5)},
-                   {4, 2, false, kRegBinary, "Blob", hex("DE AD BE EF")}};
+                   {4, 2, false, kRegBinary, "Blob", std::string("\xDE\xAD\xBE\xEF")}};
     h.links = {{1, 0, 11, 1, 1, {5}}};
     return h;
 }
@@ -199,7 +189,7 @@ TEST(HeaderTest, LayoutsEncodeInTheWizardsForm)
     EXPECT_EQ(back.files[1].path + "|" + back.values[0].key,
               "\\Program Files\\Field Maps\\data\\a.cab|Software\\TqVorlund");
     // A string entry as the format note prints one: id, length with its NUL, the text.
-    EXPECT_NE(bytes.find(hex("09 00 53 6F 66 74 77 61 72 65 00")), std::string::npos);
+    EXPECT_NE(bytes.find(std::string("\x09\0Software\0", 11)), std::string::npos);
     // The note's table of member names.
     EXPECT_EQ(memberName("Blackjack Setup.dll", 999), "BLACKJ~1.999");
     EXPECT_EQ(memberName("Blkjack.exe", 5), "0Blkjack.005");
