@@ -105,8 +105,7 @@ TEST_F(Progress, Runs)
         script.drops = {L"a.cab", L"a+.cab"};
         for (const wchar_t* name : {L"a.cab", L"b.cab", L"c.cab"})
             addCab(name);
-        if (row.list != kNoListFile)
-            writeList(row.list);
+        writeList(row.list);
         if (row.also)
             row.also(*this);
         runLauncher();

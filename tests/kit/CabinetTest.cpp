@@ -54,72 +54,55 @@ std::string folder(const Files& files, GCabCompression compression)
     return bytes;
 }
 
+// Bytes reserved in the header, in each folder entry and in each data block's
+// header (which the checksums do not cover).
+struct Reserve {
+    int header, folder, data;
+};
+
 // A cabinet of one folder per entry of `folders`, joined from cabinets of one
-// folder each (libgcab writes only those).
-std::string cabinet(const std::vector<Files>& folders, GCabCompression compression)
+// folder each (libgcab writes only those), with reserved fields if asked.
+std::string cabinet(const std::vector<Files>& folders, GCabCompression compression,
+                    Reserve r = {0, 0, 0})
 {
-    std::string header, entries, files, blocks;
-    for (size_t f = 0; f < folders.size(); ++f) {
-        std::string one = folder(folders[f], compression);
-        size_t filesAt = get(one, 16, 4), dataAt = get(one, 36, 4);
-        if (f == 0)
-            header = one.substr(0, 36);
-        std::string entry = one.substr(36, 8), own = one.substr(filesAt, dataAt - filesAt);
-        put(&entry, 0, static_cast<uint32_t>(blocks.size()), 4);  // made absolute below
-        for (size_t at = 0; at < own.size(); at = own.find('\0', at + 16) + 1)
-            put(&own, at + 8, static_cast<uint32_t>(f), 2);
-        entries += entry;
-        files += own;
-        blocks += one.substr(dataAt);
+    std::vector<std::string> ones;
+    size_t filesSize = 0;
+    for (const Files& f : folders) {
+        ones.push_back(folder(f, compression));
+        filesSize += get(ones.back(), 36, 4) - get(ones.back(), 16, 4);
     }
-    size_t filesAt = 36 + entries.size(), dataAt = filesAt + files.size();
-    for (size_t f = 0; f < folders.size(); ++f)
-        put(&entries, 8 * f, static_cast<uint32_t>(dataAt + get(entries, 8 * f, 4)), 4);
-    std::string cab = header + entries + files + blocks;
+    bool reserved = r.header || r.folder || r.data;
+    std::string head = ones[0].substr(0, 36);
+    if (reserved) {
+        put(&head, 30, get(head, 30, 2) | 0x0004, 2);
+        put(&head, 36, r.header, 2);
+        put(&head, 38, r.folder, 1);
+        put(&head, 39, r.data, 1);
+        head += std::string(r.header, '\xAA');
+    }
+    size_t filesAt = head.size() + folders.size() * (8 + r.folder), dataAt = filesAt + filesSize;
+    std::string entries, files, blocks;
+    uint32_t count = 0;
+    for (size_t f = 0; f < ones.size(); ++f) {
+        const std::string& one = ones[f];
+        size_t oneFiles = get(one, 16, 4), oneData = get(one, 36, 4);
+        std::string entry = one.substr(36, 8) + std::string(r.folder, '\xCC');
+        put(&entry, 0, static_cast<uint32_t>(dataAt + blocks.size()), 4);
+        entries += entry;
+        std::string own = one.substr(oneFiles, oneData - oneFiles);
+        for (size_t at = 0; at < own.size(); at = own.find('\0', at + 16) + 1, ++count)
+            put(&own, at + 8, static_cast<uint32_t>(f), 2);
+        files += own;
+        for (size_t at = oneData, n = get(one, 40, 2); n-- > 0; at += 8 + get(one, at + 4, 2))
+            blocks += one.substr(at, 8) + std::string(r.data, '\xBB') +
+                      one.substr(at + 8, get(one, at + 4, 2));
+    }
+    std::string cab = head + entries + files + blocks;
     put(&cab, 8, static_cast<uint32_t>(cab.size()), 4);
     put(&cab, 16, static_cast<uint32_t>(filesAt), 4);
     put(&cab, 26, static_cast<uint32_t>(folders.size()), 2);
-    uint32_t count = 0;
-    for (const Files& f : folders)
-        count += static_cast<uint32_t>(f.size());
     put(&cab, 28, count, 2);
     return cab;
-}
-
-// The same cabinet with reserved fields: `header` bytes in its header, `folder`
-// in each folder entry and `data` in each data block's header, which the
-// checksums do not cover.
-std::string withReserves(const std::string& cab, int header, int folder, int data)
-{
-    int folders = static_cast<int>(get(cab, 26, 2));
-    size_t filesAt = get(cab, 16, 4), dataAt = get(cab, 36, 4);
-    std::string out = cab.substr(0, 36);
-    put(&out, 30, get(cab, 30, 2) | 0x0004, 2);
-    put(&out, 36, header, 2);
-    put(&out, 38, folder, 1);
-    put(&out, 39, data, 1);
-    out += std::string(header, '\xAA');
-    size_t shift = 4 + header + folders * folder;
-    std::string blocks;
-    std::vector<size_t> starts;  // each folder's first block in the new file
-    for (int f = 0; f < folders; ++f) {
-        size_t at = get(cab, 36 + 8 * f, 4);
-        starts.push_back(dataAt + shift + blocks.size());
-        for (uint32_t b = 0, n = get(cab, 36 + 8 * f + 4, 2); b < n; ++b) {
-            size_t size = get(cab, at + 4, 2);
-            blocks += cab.substr(at, 8) + std::string(data, '\xBB') + cab.substr(at + 8, size);
-            at += 8 + size;
-        }
-    }
-    for (int f = 0; f < folders; ++f) {
-        std::string entry = cab.substr(36 + 8 * f, 8) + std::string(folder, '\xCC');
-        put(&entry, 0, static_cast<uint32_t>(starts[f]), 4);
-        out += entry;
-    }
-    out += cab.substr(filesAt, dataAt - filesAt) + blocks;
-    put(&out, 8, static_cast<uint32_t>(out.size()), 4);
-    put(&out, 16, static_cast<uint32_t>(filesAt + shift), 4);
-    return out;
 }
 
 // Bytes that no other member's bytes repeat.
@@ -141,33 +124,37 @@ const Files kMembers = {{"empty.001", ""},
 
 }  // namespace
 
-TEST(CabinetTest, EveryMemberReadsAsWritten)
+// Each member read whole, last first (libmspack alone would go through the
+// folder again for each); a CAB inside opens where it lies when stored; a
+// damaged block leaves its member (or a CAB inside) to libmspack, which says
+// so, while a member after it in its folder is read without going through it.
+TEST(CabinetTest, EveryMemberReadsAsWrittenAndACabInACabOpensWhereItLies)
 {
-    const Files first(kMembers.begin(), kMembers.begin() + 3),
-        second(kMembers.begin() + 3, kMembers.end());
-    const std::string one = cabinet({kMembers}, GCAB_COMPRESSION_NONE),
-                      two = cabinet({first, second}, GCAB_COMPRESSION_NONE);
+    Files members = kMembers;
+    members.push_back({"maps.007", test::ceCab({{"maps.txt", bytesOf(40000, 'm')}}, "Maps")});
+    members.push_back({"junk.008", "no cabinet at all"});
+    const Files first(members.begin(), members.begin() + 3),
+        second(members.begin() + 3, members.end());
     const struct {
         const char* shape;
         std::string bytes;
         bool stored;
     } rows[] = {
-        {"one stored folder", one, true},
-        {"two stored folders", two, true},
-        {"reserved fields everywhere", withReserves(two, 6, 3, 5), true},
-        {"reserved data fields only", withReserves(one, 0, 0, 9), true},
-        {"compressed (libmspack reads it)", cabinet({kMembers}, GCAB_COMPRESSION_MSZIP), false},
+        {"one stored folder", cabinet({members}, GCAB_COMPRESSION_NONE), true},
+        {"reserved fields everywhere", cabinet({first, second}, GCAB_COMPRESSION_NONE, {6, 3, 5}),
+         true},
+        {"reserved data fields only", cabinet({members}, GCAB_COMPRESSION_NONE, {0, 0, 9}), true},
+        {"compressed (libmspack reads it)", cabinet({members}, GCAB_COMPRESSION_MSZIP), false},
     };
     test::TempDir dir;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.shape);
         test::writeFile(dir / "c.cab", row.bytes);
-        CabinetReader reader;
+        CabinetReader reader, nested, junk;
         std::string error, data;
         ASSERT_TRUE(reader.open((dir / "c.cab").string(), &error)) << error;
-        ASSERT_EQ(reader.entries().size(), kMembers.size());
-        // Last first: libmspack alone would go through the folder again for each.
-        for (auto m = kMembers.rbegin(); m != kMembers.rend(); ++m) {
+        ASSERT_EQ(reader.entries().size(), members.size());
+        for (auto m = members.rbegin(); m != members.rend(); ++m) {
             EXPECT_TRUE(reader.extract(m->first, 1 << 20, &data, &error)) << error;
             EXPECT_EQ(data, m->second) << m->first;
             ASSERT_TRUE(reader.extractTo(m->first, (dir / "x").string(), &error)) << error;
@@ -175,54 +162,31 @@ TEST(CabinetTest, EveryMemberReadsAsWritten)
         }
         EXPECT_FALSE(reader.extract("large.006", 99999, &data, &error));
         EXPECT_EQ(error, "large.006: 100000 bytes, more than the 99999 read here");
+        EXPECT_EQ(nested.openMember(reader, "maps.007", &error), row.stored) << error;
+        EXPECT_EQ(nested.memberUnreadable(), !row.stored);
         if (!row.stored)
             continue;
-        // A damaged block: its member is left to libmspack, which says so; a
-        // member after it in its folder is read without going through it.
+        ASSERT_EQ(nested.entries().size(), 2u);
+        EXPECT_TRUE(nested.extract(nested.entries()[1].name, 1 << 20, &data, &error));
+        EXPECT_EQ(data, bytesOf(40000, 'm'));
+        EXPECT_FALSE(junk.openMember(reader, "junk.008", &error));
+        EXPECT_FALSE(junk.memberUnreadable());
+        EXPECT_EQ(error, "not a cabinet (no MSCF signature)");
         std::string damaged = row.bytes;
         damaged[damaged.find(bytesOf(64, 'b')) + 10] ^= 1;
         test::writeFile(dir / "d.cab", damaged);
-        CabinetReader d;
+        damaged = row.bytes;
+        damaged[damaged.rfind("MSCF") + 20] ^= 1;  // in maps.007's own header
+        test::writeFile(dir / "n.cab", damaged);
+        CabinetReader d, n, inside;
         ASSERT_TRUE(d.open((dir / "d.cab").string(), &error)) << error;
         EXPECT_FALSE(d.extract("block.004", 1 << 20, &data, &error));
         EXPECT_EQ(error, "block.004: checksum mismatch");
         EXPECT_TRUE(d.extract("large.006", 1 << 20, &data, &error)) << error;
         EXPECT_EQ(data, kMembers.back().second);
-    }
-}
-
-TEST(CabinetTest, ACabInACabOpensWhereItLies)
-{
-    const std::string inner = test::ceCab({{"maps.txt", bytesOf(40000, 'm')}}, "Maps");
-    const Files members = {
-        {"pad.001", bytesOf(50000, 'p')}, {"maps.002", inner}, {"junk.003", "no cabinet at all"}};
-    const std::string stored = withReserves(cabinet({members}, GCAB_COMPRESSION_NONE), 2, 1, 3);
-    std::string damaged = stored;
-    damaged[damaged.rfind("MSCF") + 20] ^= 1;  // in maps.002's own header
-    const struct {
-        const char* shape;
-        std::string bytes;
-        bool straight;
-    } rows[] = {{"stored", stored, true},
-                {"compressed", cabinet({members}, GCAB_COMPRESSION_MSZIP), false},
-                {"its block damaged", damaged, false}};
-    test::TempDir dir;
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.shape);
-        test::writeFile(dir / "outer.cab", row.bytes);
-        CabinetReader outer, nested, junk;
-        std::string error, data;
-        ASSERT_TRUE(outer.open((dir / "outer.cab").string(), &error)) << error;
-        EXPECT_EQ(nested.openMember(outer, "maps.002", &error), row.straight) << error;
-        EXPECT_EQ(nested.memberUnreadable(), !row.straight);
-        if (!row.straight)
-            continue;
-        ASSERT_EQ(nested.entries().size(), 2u);
-        EXPECT_TRUE(nested.extract(nested.entries()[1].name, 1 << 20, &data, &error));
-        EXPECT_EQ(data, bytesOf(40000, 'm'));
-        EXPECT_FALSE(junk.openMember(outer, "junk.003", &error));
-        EXPECT_FALSE(junk.memberUnreadable());
-        EXPECT_EQ(error, "not a cabinet (no MSCF signature)");
+        ASSERT_TRUE(n.open((dir / "n.cab").string(), &error)) << error;
+        EXPECT_FALSE(inside.openMember(n, "maps.007", &error));
+        EXPECT_TRUE(inside.memberUnreadable());
     }
 }
 
