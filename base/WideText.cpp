@@ -39,11 +39,6 @@ bool textEqual(const wchar_t* a, const wchar_t* b)
     return a[i] == b[i];
 }
 
-wchar_t foldAscii(wchar_t c)
-{
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
-
 bool endsWithIgnoringCase(const wchar_t* text, const wchar_t* suffix)
 {
     int n = textLength(text);

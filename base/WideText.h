@@ -23,8 +23,12 @@ bool appendText(wchar_t* dest, int capacity, const wchar_t* source);
 // Exact, case-sensitive comparison.
 bool textEqual(const wchar_t* a, const wchar_t* b);
 
-// The small letter of an ASCII capital; any other character as it is.
-wchar_t foldAscii(wchar_t c);
+// The small letter of an ASCII capital; any other character as it is. Inline:
+// the host's path folding calls it for every character.
+inline wchar_t foldAscii(wchar_t c)
+{
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
 
 // Whether `text` ends with `suffix`, comparing ASCII letters without regard
 // to case.

@@ -1,17 +1,19 @@
-// The list reader on the simulated device beside std::getline over a real file
-// and a memchr scan in memory, over the same bytes: names/s, bytes/s and heap
-// allocations per name.
+// The list reader on the simulated device beside baselines over the same
+// bytes, in one table: std::getline doing the same work, a memchr scan that
+// widens each name, and the bare memchr scan as the limit. Each counts the
+// names it handed out; bytes/s, names/s and the reader's heap allocations per name.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <new>
-#include <random>
 #include <string_view>
 
+#include "bench/ListInputs.h"
 #include "device/sim/SimDevice.h"
 #include "launcher/CabList.h"
 
@@ -37,33 +39,24 @@ void operator delete(void* block, std::size_t) noexcept
 namespace {
 
 const wchar_t kListPath[] = L"\\Program Files\\Bundle\\Vorlund.ini";
+const int kWide = device::kMaxNameBytes + 1;
 
-struct List {
-    std::string bytes;
-    uint64_t names = 0;
-};
-
-// About `size` bytes of names of 1 to 255 bytes (most under 41), each ended by
-// CR LF, LF, CR or a run of blank lines; the same bytes on every run.
-const List& listOf(size_t size)
+// The list of the run's arguments: how many names, and whether one in eight
+// is not all ASCII.
+const bench::List& listOf(const benchmark::State& state)
 {
-    static std::map<size_t, List> made;
-    static const char* const kBreaks[] = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n\n", "\r\r"};
-    List& list = made[size];
-    std::minstd_rand random(2024);
-    for (; list.bytes.size() < size; ++list.names) {
-        size_t length = random() % 16 ? 1 + random() % 40 : 41 + random() % 215;
-        for (size_t i = 0; i < length; ++i)
-            list.bytes += static_cast<char>('!' + random() % 94);
-        list.bytes += kBreaks[random() % 6];
-    }
-    return list;
+    static std::map<std::pair<int64_t, int64_t>, bench::List> made;
+    auto key = std::make_pair(state.range(0), state.range(1));
+    auto it = made.find(key);
+    if (it == made.end())
+        it = made.emplace(key, bench::makeList(key.first, key.second != 0)).first;
+    return it->second;
 }
 
-void report(benchmark::State& state, const List& list, uint64_t names, uint64_t allocations)
+void report(benchmark::State& state, const bench::List& list, uint64_t names, uint64_t allocations)
 {
     if (names != list.names * state.iterations())
-        state.SkipWithError("the reader did not hand out every name once");
+        state.SkipWithError("not every name was handed out once");
     state.SetBytesProcessed(static_cast<int64_t>(list.bytes.size() * state.iterations()));
     state.counters["names/s"] = benchmark::Counter(double(names), benchmark::Counter::kIsRate);
     state.counters["allocs/name"] = double(allocations) / double(names);
@@ -71,7 +64,7 @@ void report(benchmark::State& state, const List& list, uint64_t names, uint64_t 
 
 void ListReader(benchmark::State& state)
 {
-    const List& list = listOf(state.range(0));
+    const bench::List& list = listOf(state);
     sim::current().reset();
     sim::current().addFile(kListPath, list.bytes);
     uint64_t names = 0, allocations = 0;
@@ -87,20 +80,27 @@ void ListReader(benchmark::State& state)
     report(state, list, names, allocations);
 }
 
-// Lines as most programs read them; a CR also ends a name, as on the device.
+// std::getline over a real file doing the reader's work: a NUL ends the line's
+// text, a CR ends a name too, a name over 255 bytes is passed over, and each
+// name goes through the device's conversion (the simulated device's).
 void Getline(benchmark::State& state)
 {
-    const List& list = listOf(state.range(0));
+    const bench::List& list = listOf(state);
+    sim::current().reset();
     auto path = std::filesystem::temp_directory_path() / "vorlund-bench-list.ini";
     std::ofstream(path, std::ios::binary) << list.bytes;
     uint64_t names = 0, allocations = 0;
+    wchar_t wide[kWide];
     for (auto _ : state) {
         std::ifstream in(path, std::ios::binary);
         uint64_t before = gAllocations;
         for (std::string line; std::getline(in, line);) {
-            for (std::string_view rest = line; !rest.empty();) {
+            std::string_view rest(line.data(), std::min(line.find('\0'), line.size()));
+            while (!rest.empty()) {
                 size_t cut = std::min(rest.find('\r'), rest.size());
-                names += cut > 0;
+                if (cut > 0 && cut <= size_t(device::kMaxNameBytes) &&
+                    device::ansiToWide(rest.data(), int(cut), wide, kWide))
+                    ++names;
                 rest.remove_prefix(std::min(cut + 1, rest.size()));
             }
         }
@@ -110,12 +110,14 @@ void Getline(benchmark::State& state)
     report(state, list, names, allocations);
 }
 
-// The limit: the line breaks found with memchr in memory, LF first, then CR.
-void MemchrLimit(benchmark::State& state)
+// The line breaks found with memchr in memory, LF first, then CR; with `widen`,
+// each name is widened byte by byte into a terminated wide string.
+template <bool widen> void memchrScan(benchmark::State& state)
 {
-    const List& list = listOf(state.range(0));
+    const bench::List& list = listOf(state);
     const char* const end = list.bytes.data() + list.bytes.size();
     uint64_t names = 0;
+    wchar_t wide[kWide];
     for (auto _ : state) {
         for (const char *p = list.bytes.data(), *lf; p < end; p = lf + 1) {
             lf = static_cast<const char*>(std::memchr(p, '\n', end - p));
@@ -123,6 +125,11 @@ void MemchrLimit(benchmark::State& state)
             for (const char* cr; p < lf; p = cr + 1) {
                 cr = static_cast<const char*>(std::memchr(p, '\r', lf - p));
                 cr = cr ? cr : lf;
+                if (widen && cr > p && cr - p <= device::kMaxNameBytes) {
+                    std::transform(p, cr, wide, [](char c) { return wchar_t(uint8_t(c)); });
+                    wide[cr - p] = 0;
+                    benchmark::DoNotOptimize(wide);
+                }
                 names += cr > p;
             }
         }
@@ -131,8 +138,26 @@ void MemchrLimit(benchmark::State& state)
     report(state, list, names, 0);
 }
 
+void MemchrWiden(benchmark::State& state)
+{
+    memchrScan<true>(state);
+}
+
+void MemchrLimit(benchmark::State& state)
+{
+    memchrScan<false>(state);
+}
+
+// 100,000 names (about 3 MB), all ASCII and with one in eight not.
+void lists(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"names", "nonascii"})->Args({100000, 0})->Args({100000, 1});
+    b->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
-BENCHMARK(ListReader)->Arg(1 << 20)->Arg(100 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK(Getline)->Arg(1 << 20)->Arg(100 << 20)->Unit(benchmark::kMillisecond);
-BENCHMARK(MemchrLimit)->Arg(1 << 20)->Arg(100 << 20)->Unit(benchmark::kMillisecond);
+BENCHMARK(ListReader)->Apply(lists);
+BENCHMARK(Getline)->Apply(lists);
+BENCHMARK(MemchrWiden)->Apply(lists);
+BENCHMARK(MemchrLimit)->Apply(lists);

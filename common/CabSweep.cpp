@@ -17,14 +17,18 @@ enum SweepRound {
 };
 
 // Searches once and handles the first entry that is not passed over.
+// path[device::kMaxPath] holds the directory; its tail, `tailCapacity`
+// characters from `tail` on, takes the pattern for the search and then the
+// name of the CAB to delete, so that one buffer serves as both paths.
 // `passOver` CAB entries at the front of the search could not be deleted in
 // earlier rounds; they keep their place in the search order because they are
 // still there. `lastDeleted` is the name deleted by the previous round.
-SweepRound sweepOnce(const wchar_t* directory, const wchar_t* pattern, int passOver,
+SweepRound sweepOnce(const wchar_t* path, wchar_t* tail, int tailCapacity, int passOver,
                      wchar_t* lastDeleted)
 {
+    copyText(tail, tailCapacity, kCabPattern);  // it fitted before the first round
     device::FoundEntry entry;
-    device::SearchHandle search = device::findOpen(pattern, &entry);
+    device::SearchHandle search = device::findOpen(path, &entry);
     if (search == 0)
         return kRoundOver;
 
@@ -39,9 +43,7 @@ SweepRound sweepOnce(const wchar_t* directory, const wchar_t* pattern, int passO
         } else if (isCab) {
             if ((entry.attributes & (device::kAttrHidden | device::kAttrSystem)) != 0)
                 break;  // a hidden or system CAB ends the sweep
-            wchar_t path[device::kMaxPath];
-            bool fits = copyText(path, device::kMaxPath, directory) &&
-                        appendText(path, device::kMaxPath, entry.name);
+            bool fits = copyText(tail, tailCapacity, entry.name);
             // A delete that reports success while the entry stays (another
             // process still has it open) shows up as the same name again.
             bool again = lastDeleted[0] != 0 && textEqual(lastDeleted, entry.name);
@@ -64,16 +66,20 @@ SweepRound sweepOnce(const wchar_t* directory, const wchar_t* pattern, int passO
 
 void sweepCabFiles(const wchar_t* directory)
 {
-    wchar_t pattern[device::kMaxPath];
-    if (!copyText(pattern, device::kMaxPath, directory) ||
-        !appendText(pattern, device::kMaxPath, kCabPattern))
+    wchar_t path[device::kMaxPath];
+    if (!copyText(path, device::kMaxPath, directory))
+        return;
+    int directoryLength = textLength(path);
+    wchar_t* tail = path + directoryLength;
+    int tailCapacity = device::kMaxPath - directoryLength;
+    if (!copyText(tail, tailCapacity, kCabPattern))
         return;  // a directory this long holds nothing we could delete by name
 
     wchar_t lastDeleted[device::kMaxPath];
     lastDeleted[0] = 0;
     int passOver = 0;
     for (;;) {
-        SweepRound round = sweepOnce(directory, pattern, passOver, lastDeleted);
+        SweepRound round = sweepOnce(path, tail, tailCapacity, passOver, lastDeleted);
         if (round == kRoundOver)
             return;
         if (round == kRoundPassedOver) {

@@ -206,10 +206,10 @@ bool deleteUserKey(const wchar_t* subKey);
 
 // ---- Text ------------------------------------------------------------------------
 
-// Converts the 8-bit text `source` of `sourceBytes` bytes (terminator
-// included) from the device's ANSI code page into wide[capacity], always
-// terminated within it. False when the conversion fails; the text is then
-// undefined.
+// Converts the 8-bit text `source` of `sourceBytes` bytes (a terminator
+// among them or not) from the device's ANSI code page into wide[capacity],
+// terminated after the converted text, always within it. False when the
+// conversion fails; the text is then undefined.
 bool ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int capacity);
 
 }  // namespace device

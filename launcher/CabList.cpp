@@ -4,6 +4,8 @@
 #include "base/WideText.h"
 #include "common/OrdinaryFile.h"
 
+#include <string.h>  // memchr, which COREDLL exports
+
 namespace vorlund {
 
 const wchar_t kCabListName[] = L"Vorlund.ini";
@@ -13,6 +15,14 @@ namespace {
 bool isLineBreak(char c)
 {
     return c == '\r' || c == '\n';
+}
+
+// A CR, an LF or the NUL that ends a block's text. Bytes from 14 up, nearly
+// all of a list, take one comparison.
+bool endsName(char c)
+{
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte < 14 && (byte == '\r' || byte == '\n' || byte == 0);
 }
 
 }  // namespace
@@ -45,7 +55,6 @@ int joinCarry(CabListReader* reader)
             reader->name[i] = reader->carry[i];
         for (int i = 0; i < head; ++i)
             reader->name[reader->carryLength + i] = reader->block[i];
-        reader->name[length] = 0;
     }
     reader->joinedLength = fits ? length : 0;
     reader->carryLength = kNoCarry;
@@ -81,9 +90,13 @@ bool nextBlock(CabListReader* reader)
     }
     int length = static_cast<int>(got);
     reader->full = length == device::kReadBlockBytes;
-    int textEnd = 0;
-    while (textEnd < length && reader->block[textEnd] != 0)
-        ++textEnd;
+    // A NUL behind the bytes of a short block: with it every name that
+    // nextName scans ends at a CR, an LF or a NUL inside the block (in a
+    // full block, at a line break, or keepTail carries the run on).
+    if (!reader->full)
+        reader->block[length] = 0;
+    const char* nul = static_cast<const char*>(memchr(reader->block, 0, length));
+    int textEnd = nul != 0 ? static_cast<int>(nul - reader->block) : length;
     reader->textEnd = textEnd;
     // Only text that runs up to the very end of a full block can go on in
     // the next one; a NUL or a short read ends the last name.
@@ -96,39 +109,77 @@ bool nextBlock(CabListReader* reader)
     return true;
 }
 
-// Converts the name buffer; false when the conversion fails.
-bool convertName(CabListReader* reader, int length)
+typedef unsigned long Word;
+const Word kOnes = ~static_cast<Word>(0) / 255;  // 0x0101...
+const Word kTops = kOnes * 0x80;
+
+// Where the name that starts at `at` ends: at the first CR, LF or NUL, which
+// nextBlock makes sure is inside the block. *tops gathers the top bits of the
+// name's bytes. Whole words are passed over while none of their bytes is
+// below 14: subtracting 14 from every byte of such a word borrows into no
+// top bit that the byte did not have.
+int nameEnd(const char* block, int at, Word* tops)
 {
-    return device::ansiToWide(reader->name, length + 1, reader->wideName,
-                              device::kMaxNameBytes + 1);
+    Word bits = 0;
+    for (; at + static_cast<int>(sizeof(Word)) <= device::kReadBlockBytes; at += sizeof(Word)) {
+        Word word;
+        memcpy(&word, block + at, sizeof word);
+        if ((word - kOnes * 14) & ~word & kTops)
+            break;
+        bits |= word;
+    }
+    for (; !endsName(block[at]); ++at)
+        bits |= static_cast<unsigned char>(block[at]);
+    *tops = bits & kTops;
+    return at;
 }
 
-// Next name of the current block, or null at its end.
+// Widens a name of `length` bytes into wideName; false when the conversion
+// fails. A name without a byte from 0x80 up (no bit in `tops`) reads the
+// same in every ANSI code page and is widened here; the device converts the
+// others.
+bool widen(CabListReader* reader, const char* text, int length, Word tops)
+{
+    if (tops != 0)
+        return device::ansiToWide(text, length, reader->wideName, device::kMaxNameBytes + 1);
+    for (int i = 0; i < length; ++i)
+        reader->wideName[i] = static_cast<wchar_t>(text[i]);
+    reader->wideName[length] = 0;
+    return true;
+}
+
+// Next name of the current block, or null at its end. Names are widened
+// straight from the block; only a name joined across a cut is in `name`.
 const wchar_t* nextName(CabListReader* reader)
 {
     if (reader->joinedLength > 0) {
         int length = reader->joinedLength;
         reader->joinedLength = 0;
-        if (convertName(reader, length))
-            return reader->wideName;
-    }
-    for (;;) {
-        while (reader->position < reader->namesEnd && isLineBreak(reader->block[reader->position]))
-            ++reader->position;
-        if (reader->position >= reader->namesEnd)
-            return 0;
-        int start = reader->position;
-        while (reader->position < reader->namesEnd && !isLineBreak(reader->block[reader->position]))
-            ++reader->position;
-        int length = reader->position - start;
-        if (length > device::kMaxNameBytes)
-            continue;
+        Word tops = 0;
         for (int i = 0; i < length; ++i)
-            reader->name[i] = reader->block[start + i];
-        reader->name[length] = 0;
-        if (convertName(reader, length))
+            tops |= static_cast<unsigned char>(reader->name[i]) & 0x80;
+        if (widen(reader, reader->name, length, tops))
             return reader->wideName;
     }
+    const char* block = reader->block;
+    int end = reader->namesEnd;
+    int at = reader->position;
+    for (;;) {
+        while (at < end && isLineBreak(block[at]))
+            ++at;
+        if (at >= end)
+            break;
+        int start = at;
+        Word tops;
+        at = nameEnd(block, at, &tops);
+        int length = at - start;
+        if (length <= device::kMaxNameBytes && widen(reader, block + start, length, tops)) {
+            reader->position = at;
+            return reader->wideName;
+        }
+    }
+    reader->position = at;
+    return 0;
 }
 
 }  // namespace

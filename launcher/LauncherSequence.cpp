@@ -21,12 +21,13 @@ namespace {
 
 const wchar_t kQuote[] = L"\"";
 
-// The install pass over an open list.
-void installListedCabs(CabListReader* reader, const wchar_t* directory, device::WindowHandle window,
-                       Int32 total)
+// The install pass over an open list. cabPath[device::kMaxLongPath] is the
+// caller's buffer, free once the list is open: each CAB path is built there,
+// so that no second long path sits on the stack beside it.
+void installListedCabs(CabListReader* reader, const wchar_t* directory, wchar_t* cabPath,
+                       device::WindowHandle window, Int32 total)
 {
     Int32 installed = 0;
-    wchar_t cabPath[device::kMaxLongPath];
     for (const wchar_t* name = nextListedName(reader); name != 0; name = nextListedName(reader)) {
         buildCabPath(cabPath, directory, name);
         if (!isInstallableFile(cabPath))
@@ -41,15 +42,14 @@ void installListedCabs(CabListReader* reader, const wchar_t* directory, device::
     }
 }
 
-// Everything up to and including the last backslash of the module path; the
-// empty string when there is none.
-void deriveDirectory(const wchar_t* modulePath, wchar_t* directory)
+// Cuts the module path after its last backslash, in place, leaving its
+// directory; the empty string when there is none.
+void cutToDirectory(wchar_t* modulePath)
 {
     int cut = textLength(modulePath);
     while (cut > 0 && modulePath[cut - 1] != L'\\')
         --cut;
-    copyText(directory, device::kMaxPath, modulePath);
-    directory[cut] = 0;
+    modulePath[cut] = 0;
 }
 
 }  // namespace
@@ -110,37 +110,36 @@ int runLauncher(device::ModuleHandle module)
     waitForRunningInstallers();
     device::WindowHandle window = progress::create(module);
 
-    wchar_t* modulePath =
+    // The module path is not needed whole: its block holds the directory.
+    wchar_t* directory =
         static_cast<wchar_t*>(device::allocateMemory(device::kMaxPath * sizeof(wchar_t)));
-    if (modulePath == 0)
+    if (directory == 0)
         return 0;
-    if (!device::ownModulePath(modulePath, device::kMaxPath)) {
-        device::releaseMemory(modulePath);
+    if (!device::ownModulePath(directory, device::kMaxPath)) {
+        device::releaseMemory(directory);
         return 0;
     }
+    cutToDirectory(directory);
 
-    // Both fit: the directory is a prefix of a path of at most kMaxPath.
-    wchar_t directory[device::kMaxPath];
-    deriveDirectory(modulePath, directory);
-
-    wchar_t listPath[device::kMaxLongPath];
-    buildCabPath(listPath, directory, kCabListName);
+    // The list's path, then each CAB's path in the install pass.
+    wchar_t path[device::kMaxLongPath];
+    buildCabPath(path, directory, kCabListName);
     // The install pass reads the list afresh with the reader that counted.
     CabListReader reader;
-    Int32 total = countInstallableCabs(&reader, directory, listPath);
+    Int32 total = countInstallableCabs(&reader, directory, path);
 
-    if (!openList(&reader, listPath)) {
+    if (!openList(&reader, path)) {
         device::messageBox(0, kNoListMessage, kMessageCaption, kMessageStyle);
     } else {
         progress::begin(window, total);
-        installListedCabs(&reader, directory, window, total);
+        installListedCabs(&reader, directory, path, window, total);
         closeList(&reader);
         progress::finish(window, total);
         progress::destroy(window);
     }
 
     sweepCabFiles(directory);
-    device::releaseMemory(modulePath);
+    device::releaseMemory(directory);
     return 0;
 }
 

@@ -43,13 +43,14 @@ build_host() {
 # which they depend on).
 HOST_TEST_TARGETS=(vorlund_tests vorlund_kit_tests)
 
-# Builds vorlund-kit alone in build/host (configured there when it is not
-# yet), never the tests; prints where it is.
+# Builds vorlund-kit alone, optimised, in a tree of its own (build/kit, without
+# tests, so that the Debug test tree is left as it is); prints where it is.
 build_kit() {
-    local dir="$VORLUND_ROOT/build/host"
-    ensure_packages "${HOST_PACKAGES[@]}" >&2
+    local dir="$VORLUND_ROOT/build/kit"
+    ensure_packages "${KIT_PACKAGES[@]}" >&2
     if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Debug >&2 || return 1
+        cmake -S "$VORLUND_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DVORLUND_KIT_ONLY=ON >&2 ||
+            return 1
     fi
     cmake --build "$dir" --target vorlund-kit -j"$(nproc)" >&2 || return 1
     echo "$dir/tools/kit/vorlund-kit"

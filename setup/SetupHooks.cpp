@@ -82,18 +82,19 @@ bool buildDirectory(wchar_t* directory, const wchar_t* value)
 // Warns and starts the launcher of the install directory `value`; when the
 // launcher is missing or will not start, says so and deletes the directory's
 // CAB files, which would otherwise stay behind with nothing to install them.
+// One buffer holds the directory and, appended to it, the launcher's name,
+// cut off again for the sweep.
 void startLauncherOrSweep(device::WindowHandle owner, const wchar_t* value)
 {
-    wchar_t directory[device::kMaxPath];
-    wchar_t launcherPath[device::kMaxPath];
-    bool directoryFits = buildDirectory(directory, value);
-    bool launcherFits = directoryFits && copyText(launcherPath, device::kMaxPath, directory) &&
-                        appendText(launcherPath, device::kMaxPath, kLauncherFileName);
+    wchar_t path[device::kMaxPath];
+    bool directoryFits = buildDirectory(path, value);
+    int directoryLength = directoryFits ? textLength(path) : 0;
+    bool launcherFits = directoryFits && appendText(path, device::kMaxPath, kLauncherFileName);
 
-    if (launcherFits && isOrdinaryFile(launcherPath)) {
+    if (launcherFits && isOrdinaryFile(path)) {
         device::messageBox(owner, kNoticeMessage, kMessageCaption, kMessageStyle);
         // No process information is asked for, so no handle is kept.
-        if (device::startProgram(launcherPath, 0, 0, 0))
+        if (device::startProgram(path, 0, 0, 0))
             return;
     }
 
@@ -101,8 +102,10 @@ void startLauncherOrSweep(device::WindowHandle owner, const wchar_t* value)
     // An empty value names no install directory: its directory would be the
     // root of the file system, which is not ours to sweep. A directory too
     // long for its buffer is left alone rather than swept under a cut name.
-    if (directoryFits && value[0] != 0)
-        sweepCabFiles(directory);
+    if (directoryFits && value[0] != 0) {
+        path[directoryLength] = 0;
+        sweepCabFiles(path);
+    }
 }
 
 // What Install_Exit does; the export itself only hands on its owner window.

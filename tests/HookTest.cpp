@@ -27,6 +27,8 @@ struct Row {
     std::function<void(sim::Device&)> faults;
     std::vector<std::wstring> messages;
     bool started, swept, keyLeft;
+    // The directory the value names, as long as this; 0: the root; by default kDir.
+    size_t valueLength = SIZE_MAX;
 };
 
 auto value(const std::vector<uint8_t>& data, uint32_t type = 1)
@@ -60,6 +62,19 @@ const Row kRows[] = {
     {"odd size after the terminator", value(utf16le(kValue) + kZero + std::vector<uint8_t>{'X'}), Launcher::Program, nullptr, {kNotice}, true, false, false},
     {"binary type", value(utf16le(kValue) + kZero, 3), Launcher::Program, nullptr, {kNotice}, true, false, false},
     {"text after an inner terminator", value(utf16le(kValue) + kZero + utf16le(L"\\other")), Launcher::Program, nullptr, {kNotice}, true, false, false},
+    // An empty value (a terminator alone, or no data) names no install directory:
+    // the hook looks for "\Vorlund.exe" at the root, but never sweeps the root.
+    {"empty value, no launcher at the root", nullptr, Launcher::Missing, nullptr, {kNoLauncher}, false, false, false, 0},
+    {"no data, a launcher at the root that will not start", value({}), Launcher::WillNotStart, nullptr, {kNotice, kNoLauncher}, false, false, false, 0},
+    {"no data, a launcher at the root", value({}), Launcher::Program, nullptr, {kNotice}, true, false, false, 0},
+    // The launcher path must fit 260 characters with its terminator, so the value may
+    // have 247; the sweep directory fits up to 258. Longer values are never cut short:
+    // nothing outside the directory is deleted.
+    {"value of 247 characters", nullptr, Launcher::Program, nullptr, {kNotice}, true, false, false, 247},
+    {"value of 248 characters", nullptr, Launcher::Program, nullptr, {kNoLauncher}, false, true, false, 248},
+    {"value of 258 characters", nullptr, Launcher::Program, nullptr, {kNoLauncher}, false, false, false, 258},
+    {"value of 259 characters", nullptr, Launcher::Program, nullptr, {kNoLauncher}, false, false, false, 259},
+    {"value of 2000 characters", nullptr, Launcher::Program, nullptr, {kNoLauncher}, false, false, false, 2000},
 };
 // clang-format on
 
@@ -69,8 +84,12 @@ TEST_F(Hook, Rows)
 {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.what);
-        fresh();
-        std::wstring launcher = kDir + L"Vorlund.exe";
+        size_t length = row.valueLength;
+        fresh(length == SIZE_MAX ? kDir
+              : length == 0      ? L"\\"
+                                 : L"\\p\\" + std::wstring(length - 3, L'd') + L"\\");
+        dev().addFile(L"\\p\\up.cab");
+        std::wstring launcher = installDir + L"Vorlund.exe";
         if (row.launcher == Launcher::Program)
             dev().installProgram(launcher, nullptr);
         else if (row.launcher == Launcher::Hidden || row.launcher == Launcher::System)
@@ -84,11 +103,21 @@ TEST_F(Hook, Rows)
         if (row.registry)
             row.registry(dev());
         else
-            dev().setRegistryString(kKey, L"Default", kValue);
+            dev().setRegistryString(kKey, L"Default", installDir.substr(0, installDir.size() - 1));
         if (row.faults)
             row.faults(dev());
         runHook();
         EXPECT_EQ(messages(kOwner), row.messages);
+        // The size is asked first, the type preset to a string's and no bytes; then the
+        // data, into a buffer of exactly the size reported.
+        auto q = dev().eventsOf<sim::event::QueryValue>();
+        if (!row.registry && !row.faults) {
+            ASSERT_EQ(q.size(), 2u);
+            EXPECT_EQ(std::make_tuple(q[0].type, q[0].sizeBytes, q[0].withBuffer),
+                      std::make_tuple(1u, 0u, false));
+            EXPECT_EQ(std::make_tuple(q[1].sizeBytes, q[1].withBuffer),
+                      std::make_tuple(uint32_t(installDir.size() * sizeof(wchar_t)), true));
+        }
         auto starts = dev().eventsOf<sim::event::Start>();
         ASSERT_EQ(starts.size(), row.started ? 1u : 0u);
         if (row.started) {
@@ -97,76 +126,9 @@ TEST_F(Hook, Rows)
             EXPECT_FALSE(starts[0].keptHandles);
         }
         EXPECT_EQ(cabsLeft(), words(row.swept ? L"" : L"a.cab b.cab"));
-        EXPECT_TRUE(dev().exists(kDir + L"notes.txt"));
+        EXPECT_TRUE(dev().exists(installDir + L"notes.txt"));
+        EXPECT_TRUE(dev().exists(L"\\p\\up.cab"));
         EXPECT_EQ(dev().registryKeyExists(kKey), row.keyLeft);
-        expectClean();
-    }
-}
-
-// The size is asked first, the type preset to a string's and no bytes; then the
-// data, into a buffer of exactly the size reported.
-TEST_F(Hook, AsksTheSizeThenReadsIntoABufferOfThatSize)
-{
-    dev().installProgram(kDir + L"Vorlund.exe", nullptr);
-    dev().setRegistryString(kKey, L"Default", kValue);
-    runHook();
-    auto q = dev().eventsOf<sim::event::QueryValue>();
-    ASSERT_EQ(q.size(), 2u);
-    EXPECT_EQ(std::make_tuple(q[0].type, q[0].sizeBytes, q[0].withBuffer),
-              std::make_tuple(1u, 0u, false));
-    EXPECT_EQ(std::make_tuple(q[1].sizeBytes, q[1].withBuffer),
-              std::make_tuple(uint32_t((kValue.size() + 1) * sizeof(wchar_t)), true));
-}
-
-// An empty value (a terminator alone, or no data) names no install directory:
-// the hook looks for "\Vorlund.exe" at the root, but never sweeps the root.
-TEST_F(Hook, EmptyValueLooksAtTheRootButNeverSweepsIt)
-{
-    struct Case {
-        std::vector<uint8_t> data;
-        bool file, program;  // "\Vorlund.exe" is there, and a program
-        std::vector<std::wstring> messages;
-    };
-    for (const Case& c :
-         {Case{kZero, false, false, {kNoLauncher}}, Case{{}, true, false, {kNotice, kNoLauncher}},
-          Case{{}, true, true, {kNotice}}}) {
-        fresh();
-        dev().addFile(L"\\root.cab");
-        if (c.file)
-            dev().addFile(L"\\Vorlund.exe");
-        if (c.program)
-            dev().installProgram(L"\\Vorlund.exe", nullptr);
-        dev().setRegistryValue(kKey, L"Default", c.data);
-        runHook();
-        EXPECT_EQ(messages(kOwner), c.messages);
-        EXPECT_EQ(dev().eventsOf<sim::event::Start>().size(), c.program ? 1u : 0u);
-        EXPECT_TRUE(dev().deletions().empty());
-    }
-}
-
-// The launcher path must fit 260 characters with its terminator, so the value
-// may have 247; the sweep directory fits up to 258. Longer values are never
-// cut short: nothing outside the directory is deleted.
-TEST_F(Hook, ValuesAroundThePathLimit)
-{
-    struct Case {
-        size_t length;
-        bool started, swept;
-    };
-    for (Case c : {Case{247, true, false}, Case{248, false, true}, Case{258, false, false},
-                   Case{259, false, false}, Case{2000, false, false}}) {
-        SCOPED_TRACE(c.length);
-        fresh();
-        std::wstring dir = L"\\p\\" + std::wstring(c.length - 3, L'd');
-        dev().installProgram(dir + L"\\Vorlund.exe", nullptr);
-        dev().addFile(dir + L"\\a.cab");
-        dev().addFile(L"\\p\\up.cab");
-        dev().setRegistryString(kKey, L"Default", dir);
-        runHook();
-        EXPECT_EQ(dev().eventsOf<sim::event::Start>().size(), c.started ? 1u : 0u);
-        EXPECT_EQ(dev().deletions(), c.swept ? std::vector<std::wstring>{dir + L"\\a.cab"}
-                                             : std::vector<std::wstring>{});
-        EXPECT_FALSE(dev().registryKeyExists(kKey));
         expectClean();
     }
 }

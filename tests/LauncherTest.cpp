@@ -1,6 +1,6 @@
 // The launcher's whole run on the simulated device: which CABs it installs,
-// in which order, what it says, what it leaves; the installers it waits for;
-// paths at the edges of its buffers.
+// in which order, what it says, what it leaves, paths at the edges of its
+// buffers included; the installers it waits for.
 #include "launcher/LauncherSequence.h"
 #include "tests/ListReference.h"
 #include "tests/Support.h"
@@ -18,7 +18,9 @@ struct Row {
     std::function<void(DeviceTest&)> also;  // more set-up after the stand-in installer's
     const wchar_t* installed;               // names the installer ran on, in order
     std::vector<std::wstring> messages;
-    const wchar_t* left;  // CAB files left in the directory
+    const wchar_t* left;   // CAB files left in the directory
+    size_t dirLength = 0;  // an install directory "\ddd...\" of this length instead of kDir
+    const wchar_t* exe = L"Vorlund.exe";
 };
 
 // A list of whole blocks: each block names `names` first, then missing files.
@@ -32,6 +34,8 @@ std::string blocks(const std::vector<std::string>& perBlock, const std::string& 
 
 auto noInstaller = [](DeviceTest& t) { t.dev().remove(kInstaller); };
 const std::wstring kUnpack = text::kUnpackFailed;
+// A path of 270 in a directory of 200.
+const std::wstring kLong = std::wstring(66, L'x') + L".cab", kLongAndShort = kLong + L" short.cab";
 
 // clang-format off
 const Row kRows[] = {
@@ -51,6 +55,12 @@ const Row kRows[] = {
     // The first heap block is the progress window's class-name buffer.
     {"the heap cannot supply the module path: nothing at all", L"a.cab", "a.cab\r\n", [](DeviceTest& t) { t.dev().failCall(sim::Op::AllocateMemory, 2); }, L"", {}, L"a.cab"},
     {"the module path cannot be read: nothing at all", L"a.cab", "a.cab\r\n", [](DeviceTest& t) { t.dev().failCall(sim::Op::OwnModulePath, 1); }, L"", {}, L"a.cab"},
+    // Paths at the edges of the buffers.
+    {"module path of 259 characters: installs and sweeps", L"a.cab", "a.cab\r\n", nullptr, L"a.cab", {}, L"", 248},
+    {"module path of 260 characters: ends quietly", L"a.cab", "a.cab\r\n", nullptr, L"", {}, L"a.cab", 249},
+    {"directory too long for the sweep pattern: installs, sweeps nothing", L"a.cab", "a.cab\r\n", nullptr, L"a.cab", {}, L"a.cab", 255, L"V"},
+    {"directory that just fits the sweep pattern", L"a.cab", "a.cab\r\n", nullptr, L"a.cab", {}, L"", 254, L"V"},
+    {"the sweep passes over a path over 259 characters", kLongAndShort.c_str(), std::string(66, 'x') + ".cab\r\nshort.cab\r\n", nullptr, kLongAndShort.c_str(), {}, kLong.c_str(), 200},
 };
 // clang-format on
 
@@ -58,38 +68,29 @@ TEST_F(Launcher, Runs)
 {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.what);
-        fresh();
+        fresh(row.dirLength ? L"\\" + std::wstring(row.dirLength - 2, L'd') + L"\\" : kDir,
+              row.exe);
         installInstaller();
         addCabs(row.cabs);
-        if (row.list != kNoListFile)
-            writeList(row.list);
+        writeList(row.list);
         if (row.also)
             row.also(*this);
         runLauncher();
         std::vector<std::wstring> expected;
         for (const std::wstring& name : words(row.installed))
-            expected.push_back(kDir + name);
+            expected.push_back(installDir + name);
         EXPECT_EQ(installed(), expected);
+        // Each run waited for without limit, answering sent messages: an installer that
+        // broadcasts would wait for us for good.
+        auto waits = dev().eventsOf<sim::event::Wait>();
+        EXPECT_EQ(waits.size(), expected.size());
+        for (const auto& w : waits)
+            EXPECT_TRUE(w.askedMs == device::kWaitForever && w.answersSent) << w.askedMs;
         EXPECT_EQ(messages(), row.messages);
         EXPECT_EQ(cabsLeft(), words(row.left));
-        EXPECT_TRUE(dev().exists(kDir + L"Vorlund.exe"));
+        EXPECT_TRUE(dev().exists(installDir + row.exe));
         expectClean();
     }
-}
-
-TEST_F(Launcher, EachRunIsWaitedForWithoutLimitOneAfterTheOtherAnsweringSentMessages)
-{
-    installInstaller();
-    addCabs(L"a.cab b.cab c.cab");
-    writeList("a.cab\r\nb.cab\r\nc.cab\r\n");
-    runLauncher();
-    auto waits = dev().eventsOf<sim::event::Wait>();
-    ASSERT_EQ(waits.size(), 3u);
-    for (const auto& w : waits) {
-        EXPECT_EQ(w.askedMs, device::kWaitForever);
-        EXPECT_TRUE(w.answersSent) << "an installer that broadcasts would wait for us for good";
-    }
-    EXPECT_EQ(dev().now(), 250u + 3 * 1000u) << "the start pause, then three runs of 1 s";
 }
 
 TEST_F(Launcher, ModulePathWithoutABackslashUsesBareNames)
@@ -163,53 +164,6 @@ TEST_F(Launcher, AnInstallerThatNeverEndsIsWaitedForTenMinutes)
     EXPECT_EQ(waitedFor(dev()), ids);
     EXPECT_EQ(dev().now(), 250u + 16 * 600000u);
     expectClean();
-}
-
-// ---- paths at the edges of the buffers ------------------------------------------------
-
-struct LimitRow {
-    const char* what;
-    size_t dirLength;  // the install directory "\ddd...\", in characters
-    const wchar_t* exe;
-    std::vector<std::wstring> cabs;  // listed in this order
-    std::vector<std::wstring> installed;
-    std::vector<std::wstring> left;
-};
-
-const std::wstring kLong = std::wstring(66, L'x') + L".cab";  // a path of 270 in a directory of 200
-
-// clang-format off
-const LimitRow kLimits[] = {
-    {"module path of 259 characters: installs and sweeps", 248, L"Vorlund.exe", {L"a.cab"}, {L"a.cab"}, {}},
-    {"module path of 260 characters: ends quietly", 249, L"Vorlund.exe", {L"a.cab"}, {}, {L"a.cab"}},
-    {"directory too long for the sweep pattern: installs, sweeps nothing", 255, L"V", {L"a.cab"}, {L"a.cab"}, {L"a.cab"}},
-    {"directory that just fits the sweep pattern", 254, L"V", {L"a.cab"}, {L"a.cab"}, {}},
-    {"the sweep passes over a path over 259 characters", 200, L"Vorlund.exe", {kLong, L"short.cab"}, {kLong, L"short.cab"}, {kLong}},
-};
-// clang-format on
-
-TEST_F(Launcher, PathsAtTheEdgesOfTheBuffers)
-{
-    for (const LimitRow& row : kLimits) {
-        SCOPED_TRACE(row.what);
-        std::wstring dir = L"\\" + std::wstring(row.dirLength - 2, L'd') + L"\\";
-        fresh(dir, row.exe);
-        installInstaller();
-        std::string list;
-        for (const std::wstring& cab : row.cabs) {
-            dev().addFile(dir + cab, "MSCF");
-            list += hosttext::toAnsi(cab) + "\r\n";
-        }
-        dev().addFile(dir + L"Vorlund.ini", list);
-        runLauncher();
-        std::vector<std::wstring> expected;
-        for (const std::wstring& name : row.installed)
-            expected.push_back(dir + name);
-        EXPECT_EQ(installed(), expected);
-        EXPECT_EQ(cabsLeft(dir), row.left);
-        EXPECT_TRUE(messages().empty());
-        expectClean();
-    }
 }
 
 }  // namespace

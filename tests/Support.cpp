@@ -2,6 +2,7 @@
 #include "tests/Support.h"
 
 #include <cwchar>
+#include <iterator>
 #include <sstream>
 
 #include "launcher/LauncherSequence.h"
@@ -13,6 +14,7 @@ void DeviceTest::fresh(const std::wstring& dir, const std::wstring& exe)
 {
     dev().reset();
     script = InstallerScript();
+    installDir = dir;
     dev().addDirectory(L"\\windows");
     dev().addDirectory(dir);
     dev().addFile(dir + exe, "program");
@@ -40,18 +42,15 @@ void DeviceTest::installInstaller()
 void DeviceTest::addCab(const std::wstring& name, uint32_t attributes)
 {
     if (attributes & device::kAttrDirectory)
-        dev().addDirectory(kDir + name, attributes);
+        dev().addDirectory(installDir + name, attributes);
     else
-        dev().addFile(kDir + name, "MSCF", attributes);
+        dev().addFile(installDir + name, "MSCF", attributes);
 }
 
 std::vector<std::wstring> words(const std::wstring& text)
 {
-    std::vector<std::wstring> out;
     std::wistringstream in(text);
-    for (std::wstring w; in >> w;)
-        out.push_back(w);
-    return out;
+    return {std::istream_iterator<std::wstring, wchar_t>(in), {}};
 }
 
 void DeviceTest::addCabs(const std::wstring& entries)
@@ -67,15 +66,16 @@ void DeviceTest::addCabs(const std::wstring& entries)
         }
         addCab(name, attributes);
         if (flags.find(L'U') != std::wstring::npos)
-            dev().setInUse(kDir + name, true);
+            dev().setInUse(installDir + name, true);
         if (flags.find(L'L') != std::wstring::npos)
-            dev().setDeleteLeavesIt(kDir + name);
+            dev().setDeleteLeavesIt(installDir + name);
     }
 }
 
 void DeviceTest::writeList(const std::string& content)
 {
-    dev().addFile(kDir + L"Vorlund.ini", content);
+    if (content != kNoListFile)
+        dev().addFile(installDir + L"Vorlund.ini", content);
 }
 
 void DeviceTest::runLauncher()
@@ -116,10 +116,10 @@ std::vector<std::wstring> DeviceTest::installed()
     return out;
 }
 
-std::vector<std::wstring> DeviceTest::cabsLeft(const std::wstring& dir)
+std::vector<std::wstring> DeviceTest::cabsLeft()
 {
     std::vector<std::wstring> out;
-    for (const std::wstring& n : dev().list(dir))
+    for (const std::wstring& n : dev().list(installDir))
         if (hosttext::endsWithCab(n))
             out.push_back(n);
     return out;

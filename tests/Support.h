@@ -71,19 +71,20 @@ public:
     // after the colon H hidden, S system, R read-only, D a directory,
     // U in use elsewhere, L a delete that reports success while it stays.
     void addCabs(const std::wstring& entries);
-    void writeList(const std::string& content);
+    void writeList(const std::string& content);  // kNoListFile: none
     void runLauncher();
     void runHook();
     // The message texts, each box checked for caption, style and owner.
     std::vector<std::wstring> messages(uintptr_t owner = 0);
     // The CAB paths the installer was started on, each command line checked.
     std::vector<std::wstring> installed();
-    // Bare names of the CAB files left in a directory.
-    std::vector<std::wstring> cabsLeft(const std::wstring& dir = kDir);
+    // Bare names of the CAB files left in the install directory.
+    std::vector<std::wstring> cabsLeft();
     // No handle left open, no heap block left, no endless wait.
     void expectClean();
 
     InstallerScript script;
+    std::wstring installDir = kDir;  // as fresh() made it
 };
 
 // Runs `arrange` and `run` with one platform call failing, at each call

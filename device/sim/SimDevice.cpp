@@ -53,17 +53,16 @@ std::wstring Device::canonical(const std::wstring& path) const
 {
     // Rooted at "\": a path without a leading backslash is taken from the root,
     // as the device has no current directory. Repeated separators collapse.
-    std::wstring out = L"\\";
-    for (wchar_t c : path) {
-        if (c == L'\\' || c == L'/') {
-            if (out.back() != L'\\')
-                out.push_back(L'\\');
-        } else {
-            out.push_back(hosttext::foldCase(c));
-        }
-    }
-    if (out.size() > 1 && out.back() == L'\\')
-        out.pop_back();
+    std::wstring out(path.size() + 1, L'\\');
+    size_t n = 1;
+    for (wchar_t c : path)
+        if (c != L'\\' && c != L'/')
+            out[n++] = hosttext::foldCase(c);
+        else if (out[n - 1] != L'\\')
+            out[n++] = L'\\';
+    if (n > 1 && out[n - 1] == L'\\')
+        --n;
+    out.resize(n);
     return out;
 }
 
@@ -85,19 +84,20 @@ std::wstring folderOf(const std::wstring& path)
 
 }  // namespace
 
-FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring& path)
+FileNode& Device::makeNode(const std::wstring& canonicalPath, const std::wstring& parent,
+                           const std::wstring& path)
 {
     FileNode& n = files_[canonicalPath];
     if (n.order == 0) {
         n.path = path;
         n.name = hosttext::lastComponent(path);
         n.order = ++clock_;
-        directories_[parentOf(canonicalPath)][n.order] = DirectoryEntry{canonicalPath, n.name};
+        directories_[parent].emplace(n.order, DirectoryEntry{canonicalPath, n.name});
     }
     return n;
 }
 
-void Device::eraseNode(std::map<std::wstring, FileNode>::iterator node)
+void Device::eraseNode(std::unordered_map<std::wstring, FileNode>::iterator node)
 {
     std::wstring parent = parentOf(node->first);
     if (searches_.empty()) {
@@ -114,20 +114,24 @@ void Device::addDirectory(const std::wstring& path, uint32_t attributes)
     std::wstring c = canonical(path);
     if (c == L"\\")
         return;
-    if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
-        addDirectory(folderOf(path));
-    FileNode& n = makeNode(c, path);
+    FileNode& n = makeNode(c, withParent(c, path), path);
     n.attributes |= device::kAttrDirectory | attributes;
 }
 
 void Device::addFile(const std::wstring& path, const std::string& content, uint32_t attributes)
 {
     std::wstring c = canonical(path);
-    if (parentOf(c) != L"\\" && !files_.count(parentOf(c)))
-        addDirectory(folderOf(path));
-    FileNode& n = makeNode(c, path);
+    FileNode& n = makeNode(c, withParent(c, path), path);
     n.content = content;
     n.attributes = attributes;
+}
+
+std::wstring Device::withParent(const std::wstring& canonicalPath, const std::wstring& path)
+{
+    std::wstring parent = parentOf(canonicalPath);
+    if (parent != L"\\" && !files_.count(parent))
+        addDirectory(folderOf(path));
+    return parent;
 }
 
 bool Device::exists(const std::wstring& path) const

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "device/DeviceServices.h"
@@ -214,8 +215,11 @@ private:
     FileNode* mutableNode(const std::wstring& path);
     // Whether the entry at a canonical path is open for reading.
     bool isOpen(const std::wstring& canonicalPath) const;
-    FileNode& makeNode(const std::wstring& canonicalPath, const std::wstring& path);
-    void eraseNode(std::map<std::wstring, FileNode>::iterator node);
+    FileNode& makeNode(const std::wstring& canonicalPath, const std::wstring& parent,
+                       const std::wstring& path);
+    // The parent of a canonical path, created (as a directory) when missing.
+    std::wstring withParent(const std::wstring& canonicalPath, const std::wstring& path);
+    void eraseNode(std::unordered_map<std::wstring, FileNode>::iterator node);
     std::wstring parentOf(const std::wstring& canonicalPath) const;
     std::vector<const FileNode*> childrenOf(const std::wstring& canonicalDir) const;
     // Whether a search's last component matches a bare name, letter case
@@ -227,10 +231,10 @@ private:
     void destroyWindowTree(uintptr_t id);
 
     uint64_t nowMs_ = 0;
-    std::map<std::wstring, FileNode> files_;  // canonical path → entry
+    std::unordered_map<std::wstring, FileNode> files_;  // canonical path → entry
     // Each directory's entries in creation order, so that a search reads one
     // directory and a plain name is looked up, as on the device.
-    std::map<std::wstring, Directory> directories_;  // canonical directory → entries
+    std::unordered_map<std::wstring, Directory> directories_;  // canonical directory → entries
     std::vector<std::pair<std::wstring, uint64_t>> removedDuringSearch_;
     uint64_t clock_ = 0;  // ticks at each creation, deletion and opened search
     bool desktopAliasMatching_ = false;

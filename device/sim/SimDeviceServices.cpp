@@ -604,7 +604,9 @@ bool Device::ansiToWide(const char* source, int sourceBytes, wchar_t* wide, int 
     }();
     for (int i = 0; i < sourceBytes; ++i)
         wide[i] = kTable[static_cast<unsigned char>(source[i])];
-    wide[capacity - 1] = 0;
+    // Terminated after the text, as the platform's conversion leaves it when
+    // the source carries no terminator.
+    wide[sourceBytes < capacity ? sourceBytes : capacity - 1] = 0;
     return true;
 }
 

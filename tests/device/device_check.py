@@ -1,22 +1,10 @@
 #!/usr/bin/env python3
-"""The device build, checked as far as this machine allows.
-
-1. Every shipped source compiles for 32-bit ARM Windows (clang, mingw-w64
-   headers, the CE defines, C++98 without exceptions or RTTI, warnings as
-   errors), with the ABI facts the code relies on; so does the bring-up probe
-   (tests/windows/StandIn.cpp), whose imports are held to the device's export
-   tables.
-2. What those objects import is in ce5-allowlist.txt, and the allowlist is a
-   subset of the export tables of the device's COREDLL and commctrl (when the
-   tables are at hand beside the repository, in ../shared/ce; with the
-   environment variable CI set, their absence is a failure).
-3. The import check flags a function the device lacks.
-4. Only device/win32/ includes <windows.h> or <commctrl.h> or tests _WIN32_WCE;
-   no shipped layer includes one above it (base/, device/, common/, then
-   launcher/ and setup/); every C++ file keeps the house style of .clang-format
-   (clang-format-16).
-Prints "N passed, N failed"; exits non-zero on a failure.
-"""
+"""The device build as far as this machine allows: every shipped source and the bring-up
+probe compile for 32-bit ARM Windows (CE defines, C++98, no exceptions or RTTI, -Werror);
+their imports are in ce5-allowlist.txt, itself held to the device's export tables in
+../shared/ce (their absence fails only with CI set); only device/win32/ touches the
+platform's headers; no shipped layer includes one above it; every C++ file keeps
+.clang-format's style. Prints "N passed, N failed"."""
 import os
 import re
 import subprocess
@@ -32,12 +20,9 @@ FLAGS = ["--target=armv7-w64-windows-gnu", "-isystem", str(MINGW_HEADERS), "-I",
          "-D_WIN32_WCE=0x500", "-DUNDER_CE", "-DUNICODE", "-D_UNICODE", "-std=c++98",
          "-fno-exceptions", "-fno-rtti", "-Wall", "-Wextra", "-Werror", "-pedantic",
          "-Wno-long-long", "-O2", "-c"]
-# The bring-up probe: the Wine tier's stand-in program, which is built for the
-# device too and drives the shipped provider's window walk there.
+# The Wine tier's stand-in, the device's bring-up probe: it drives the provider's walk.
 PROBE = "tests/windows/StandIn.cpp"
-# Files that may use the platform's headers: the provider, the test-side
-# programs and headers that stand in for the device's side under Wine, and the
-# benchmarks' Windows programs.
+# Files that may use the platform's headers besides the provider: Windows-side tests, benchmarks.
 PLATFORM_FOLDERS = ("device/win32/", "tests/windows/", "tests/device/", "bench/windows/")
 
 
@@ -141,6 +126,8 @@ def layer_breaches():
 def main():
     tally = Tally()
     allowed = read_sections(HERE / "ce5-allowlist.txt")
+    exports = {section: set((CE_TABLES / f"{section}-exports.txt").read_text().split())
+               for section in ("coredll", "commctrl")} if CE_TABLES.is_dir() else {}
     with tempfile.TemporaryDirectory() as folder:
         objects, built = [], {}
         print("compile for 32-bit ARM Windows (CE 5 defines, C++98):")
@@ -165,20 +152,16 @@ def main():
         flagged = unexplained_references([Path(str(probe) + ".o")], allowed) if done.returncode == 0 else []
         tally.check("the import check flags what the device lacks (GetCurrentDirectoryW, SHDeleteKeyW)",
                     flagged == ["GetCurrentDirectoryW", "SHDeleteKeyW"], repr(flagged) + done.stdout[:500])
-        if CE_TABLES.is_dir() and PROBE in built:
+        if exports and PROBE in built:
             # The probe is no shipped code: it may call whatever the device exports.
-            exports = {section: set((CE_TABLES / f"{section}-exports.txt").read_text().split())
-                       for section in ("coredll", "commctrl")}
-            exports["compiler"] = allowed.get("compiler", set())
             probe_objects = [built[PROBE]] + [built[s] for s in (
                 "device/win32/Win32DeviceServices.cpp", "base/WideText.cpp") if s in built]
-            bad = unexplained_references(probe_objects, exports)
+            bad = unexplained_references(probe_objects, dict(exports, compiler=allowed.get("compiler", set())))
             tally.check("the probe, with the provider it drives, imports only what the device's "
                         "COREDLL and commctrl export", not bad, "not exported: " + ", ".join(bad))
-    if CE_TABLES.is_dir():
-        for section, table in (("coredll", "coredll-exports.txt"), ("commctrl", "commctrl-exports.txt")):
-            exports = set((CE_TABLES / table).read_text().split())
-            missing = sorted(allowed.get(section, set()) - exports)
+    if exports:
+        for section in exports:
+            missing = sorted(allowed.get(section, set()) - exports[section])
             tally.check(f"every [{section}] name of the allowlist is an export of the device's {section}",
                         not missing, "not exported: " + ", ".join(missing))
     elif os.environ.get("CI"):

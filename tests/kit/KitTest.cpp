@@ -53,7 +53,6 @@ TEST(KitTest, WhatPackWritesReadsBackEverywhere)
                   readFile(bundle / f["name"].get<std::string>()))
             << f;
     EXPECT_EQ(readFile(dir / "x/VORLUN~1.999"), kArmSetupLibrary);
-    EXPECT_EQ(p["files"][0]["member"], "0Vorlund.001");
 }
 
 TEST(KitTest, PackFindingsSetTheExitStatus)

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -46,9 +46,7 @@ inline void writeFile(const fs::path& path, const std::string& bytes)
 inline std::string readFile(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void put(std::string* s, size_t at, uint32_t value, int bytes)

@@ -106,21 +106,20 @@ const char* ceDirectory(int n)
 std::string expandMacros(const std::string& text, const std::string& installDir, int* unresolved)
 {
     std::string out;
+    out.reserve(text.size() + installDir.size());
     size_t at = 0;
     while (at < text.size()) {
         size_t open = text.find('%', at);
         size_t close = open == std::string::npos ? open : text.find('%', open + 1);
         if (close == std::string::npos) {
-            out += text.substr(at);
+            out.append(text, at, std::string::npos);
             break;
         }
-        out += text.substr(at, open - at);
+        out.append(text, at, open - at);
         std::string macro = hosttext::folded(text.substr(open + 1, close - open - 1));
         const char* replacement = nullptr;
-        std::string expanded;
         if (macro == "installdir") {
-            expanded = installDir;
-            replacement = expanded.c_str();
+            replacement = installDir.c_str();
         } else if (macro.size() > 2 && macro.size() <= 4 && macro.compare(0, 2, "ce") == 0 &&
                    std::all_of(macro.begin() + 2, macro.end(),
                                [](char c) { return c >= '0' && c <= '9'; })) {

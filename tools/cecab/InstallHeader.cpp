@@ -205,7 +205,8 @@ void HeaderIndex::index(const std::vector<T>& entries, const char* section, Slot
     slots->reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
         slots->push_back({entries[i].id, static_cast<uint32_t>(i)});
-    std::sort(slots->begin(), slots->end());
+    if (!std::is_sorted(slots->begin(), slots->end()))  // writers list ids in order
+        std::sort(slots->begin(), slots->end());
     for (size_t i = 1; i < slots->size(); ++i)
         if ((*slots)[i].first == (*slots)[i - 1].first)
             duplicates_.push_back(std::string(section) + " id " +
@@ -247,7 +248,9 @@ std::string HeaderIndex::join(const std::vector<uint16_t>& parts) const
     std::string path;
     for (uint16_t id : parts) {
         const std::string* s = string(id);
-        path += (path.empty() ? "" : "\\") + (s ? *s : "<?" + std::to_string(id) + ">");
+        if (!path.empty())
+            path += '\\';
+        path += s ? *s : "<?" + std::to_string(id) + ">";
     }
     return path;
 }

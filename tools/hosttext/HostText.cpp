@@ -56,6 +56,7 @@ wchar_t fromAnsi(unsigned char byte)
 std::wstring fromAnsi(const std::string& bytes)
 {
     std::wstring out;
+    out.reserve(bytes.size());
     for (unsigned char c : bytes)
         out.push_back(fromAnsi(c));
     return out;
@@ -90,6 +91,7 @@ bool inWindows1252(wchar_t c)
 std::string utf8(const std::wstring& text)
 {
     std::string out;
+    out.reserve(text.size());
     for (wchar_t wc : text) {
         uint32_t c = static_cast<uint32_t>(wc);
         if (c >= 0xD800 && c <= 0xDFFF)
@@ -172,14 +174,6 @@ std::wstring fromUtf16le(const std::vector<uint8_t>& bytes)
     for (size_t i = 0; i + 1 < bytes.size() && (bytes[i] || bytes[i + 1]); i += 2)
         text.push_back(static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8));
     return text;
-}
-
-wchar_t foldCase(wchar_t c)
-{
-    // Latin-1's capitals are 32 below their small letters, as ASCII's are.
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return static_cast<wchar_t>(c + 32);
-    return vorlund::foldAscii(c);
 }
 
 std::wstring folded(const std::wstring& text)

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/WideText.h"
+
 namespace hosttext {
 
 // Windows-1252 bytes as the device converts them; the five bytes it leaves
@@ -38,8 +40,14 @@ std::vector<uint8_t> utf16le(const std::wstring& text);
 std::wstring fromUtf16le(const std::vector<uint8_t>& bytes);
 
 // The device's names ignore letter case (ASCII and Latin-1 letters); an
-// 8-bit text folds the same bytes.
-wchar_t foldCase(wchar_t c);
+// 8-bit text folds the same bytes. Inline: every simulated path is folded.
+inline wchar_t foldCase(wchar_t c)
+{
+    // Latin-1's capitals are 32 below their small letters, as ASCII's are.
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
+        return static_cast<wchar_t>(c + 32);
+    return vorlund::foldAscii(c);
+}
 std::wstring folded(const std::wstring& text);
 std::string folded(const std::string& ansi);
 

@@ -2,6 +2,7 @@
 // entry, refusals, members, copy flags, the two programs, the hook's value.
 #include "tools/kit/Analysis.h"
 
+#include <algorithm>
 #include <map>
 
 #include "tools/hosttext/HostText.h"
@@ -158,6 +159,12 @@ void valueFindings(const cecab::Layout& l, const Result& r, Findings* found)
 
 std::string headerText(const std::string& ansi)
 {
+    // Printable ASCII, not empty and without white space at either end, is
+    // shown as it is: the common case, in headers of many thousand entries.
+    auto plain = [](char c) { return c > 0x20 && c < 0x7F; };
+    if (!ansi.empty() && plain(ansi.front()) && plain(ansi.back()) &&
+        std::all_of(ansi.begin(), ansi.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        return ansi;
     return shown(hosttext::fromAnsi(ansi));
 }
 

@@ -3,6 +3,8 @@
 // value carries the directory the installer chose to the setup hook.
 #include "tools/kit/MainPackage.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -201,6 +203,14 @@ BundleDir readBundleDir(const std::string& path, const std::vector<std::string>&
     std::error_code ec;
     if (!fs::is_directory(path, ec))
         throw InputError(path, "not a directory");
+    // The outputs that exist, by identity: an entry that is one of them is the
+    // same file under any name.
+    std::vector<std::pair<dev_t, ino_t>> outputIds;
+    for (const std::string& o : outputs) {
+        struct stat s;
+        if (::stat(o.c_str(), &s) == 0)
+            outputIds.emplace_back(s.st_dev, s.st_ino);
+    }
     for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
         BundleEntry e;
         e.name = it->path().filename().string();
@@ -212,10 +222,10 @@ BundleDir readBundleDir(const std::string& path, const std::vector<std::string>&
         }
         if (ec)
             throw InputError(e.path, "cannot be read: " + ec.message());
-        bool output = std::any_of(outputs.begin(), outputs.end(), [&](const std::string& o) {
-            std::error_code same;
-            return fs::equivalent(e.path, o, same);
-        });
+        struct stat s;
+        bool output =
+            !outputIds.empty() && ::stat(e.path.c_str(), &s) == 0 &&
+            std::count(outputIds.begin(), outputIds.end(), std::make_pair(s.st_dev, s.st_ino)) != 0;
         if (output)
             bundle.findings.push_back(fileFinding(Code::NotPacked, hosttext::printable(e.name),
                                                   "what this pack writes: never packed into "

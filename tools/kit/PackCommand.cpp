@@ -2,6 +2,7 @@
 // the platform's CAB Wizard, after a lint that can refuse to write.
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <memory>
 
 #include <CLI/CLI.hpp>
@@ -78,11 +79,16 @@ PackageSettings settingsFrom(const PackOptions& o)
     return s;
 }
 
-void writeBytes(const std::string& path, const std::string& bytes)
+void makeParent(const std::string& path)
 {
     std::error_code ec;
     if (fs::path(path).has_parent_path())
         fs::create_directories(fs::path(path).parent_path(), ec);
+}
+
+void writeBytes(const std::string& path, const std::string& bytes)
+{
+    makeParent(path);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out.write(bytes.data(), bytes.size()) || !out.flush())
         throw InputError(path, "cannot be written");
@@ -101,9 +107,9 @@ std::string sourceDirFor(const std::string& bundle, const std::string& inf)
 }
 
 // The cabinet's members in the plan's order: the header, then the files.
-void writePackage(const PackPlan& plan, const PackOptions& o)
+std::vector<cecab::Member> membersOf(const PackPlan& plan, const PackOptions& o)
 {
-    std::string header, error, cabinet;
+    std::string header, error;
     std::vector<cecab::Member> members;
     if (!cecab::encodeLayout(plan.layout, &header, &error))
         throw InputError(o.bundle, "cannot be packed: " + error);
@@ -112,11 +118,51 @@ void writePackage(const PackPlan& plan, const PackOptions& o)
         members.push_back({m.name, file == plan.files.end() ? header : "",
                            file == plan.files.end() ? "" : file->second});
     }
-    if (!cecab::writeCabinet(members, plan.newest, &cabinet, &error))
-        throw InputError(o.bundle, "cannot be packed: " + error);
-    writeBytes(o.output, cabinet);
-    writeBytes(o.inf, infText(plan.layout, sourceDirFor(o.bundle, o.inf)));
+    return members;
 }
+
+// The cabinet, written straight into a file beside the output. Writing 100 MB
+// takes about as long as the rehearsal of a thousand CABs, so when the plan
+// allows packing and the output's directory is there, it is written on a
+// thread of its own while the rehearsal runs; either way it takes the
+// output's place only once every finding allows it.
+class CabinetWrite {
+public:
+    CabinetWrite(const PackPlan& plan, const PackOptions& o) : plan_(plan), o_(o), file_(o.output)
+    {
+        std::error_code ec;
+        fs::path parent = fs::path(o.output).parent_path();
+        if (exitStatus(plan.findings, true) != kExitUsage &&
+            fs::is_directory(parent.empty() ? fs::path(".") : parent, ec))
+            early_ = std::async(std::launch::async, [this] { return write(); });
+    }
+
+    // The cabinet in the output's place, then the .inf.
+    void finish()
+    {
+        if (!early_.valid())
+            makeParent(o_.output);
+        if (!(early_.valid() ? early_.get() : write()))
+            throw outputFailed_ ? InputError(o_.output, "cannot be written")
+                                : InputError(o_.bundle, "cannot be packed: " + error_);
+        if (!file_.commit(&error_))
+            throw InputError(o_.output, "cannot be written");
+        writeBytes(o_.inf, infText(plan_.layout, sourceDirFor(o_.bundle, o_.inf)));
+    }
+
+private:
+    bool write()
+    {
+        return file_.write(membersOf(plan_, o_), plan_.newest, &error_, &outputFailed_);
+    }
+
+    const PackPlan& plan_;
+    const PackOptions& o_;
+    cecab::CabinetFile file_;
+    std::string error_;
+    bool outputFailed_ = false;
+    std::future<bool> early_;  // last: destroyed first, it waits for the thread
+};
 
 int runPack(PackOptions o)
 {
@@ -132,13 +178,14 @@ int runPack(PackOptions o)
     report.inf = o.inf;
     report.options.device = deviceTarget(o.device);
     PackPlan plan = planPackage(readBundleDir(o.bundle, {o.output, o.inf}), settings);
+    CabinetWrite cabinet(plan, o);
     Package package(o.bundle, plan.layout, plan.files);
     Analysis analysis = analysePackage(package, report.options, plan.findings);
     report.package = &package;
     report.analysis = &analysis;
     report.exitStatus = exitStatus(analysis.result.findings, true);
     if (report.exitStatus != kExitUsage) {
-        writePackage(plan, o);
+        cabinet.finish();
         report.written = true;
     }
     return emit(report, o.json);

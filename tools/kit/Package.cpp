@@ -47,6 +47,18 @@ bool decodeFrom(cecab::CabinetReader& cabinet, cecab::Layout* layout,
     return true;
 }
 
+// A listed CAB's header, decoded and fit to act on; false with the reason.
+bool decoded(cecab::CabinetReader& cabinet, cecab::Layout* layout, std::string* why)
+{
+    std::vector<cecab::HeaderProblem> problems;
+    if (!decodeFrom(cabinet, layout, &problems, why))
+        return false;
+    if (!problems.empty())
+        *why = "its install header cannot be trusted (" + problems.front().where + ": " +
+               problems.front().message + ")";
+    return problems.empty();
+}
+
 }  // namespace
 
 Scratch::~Scratch()
@@ -108,28 +120,27 @@ std::string Package::read(int number, uint64_t limit) const
     return bytes;
 }
 
-std::string Package::hostFile(int number, Scratch* scratch) const
+bool Package::readCeCab(int number, cecab::Layout* layout, std::string* why, Scratch* scratch) const
 {
-    if (!cabinet_) {
-        auto it = files_.find(number);
-        return it == files_.end() ? std::string() : it->second;
-    }
-    std::string path = scratch->path(std::to_string(number) + ".cab"), why;
-    if (!cabinet_->extractTo(memberName(number), path, &why))
-        throw InputError(name_, why);
-    return path;
+    if (!cabinet_)
+        return kit::readCeCab(files_.count(number) ? files_.at(number) : "", layout, why);
+    // Its header read where it lies in the main CAB; a member that cannot be
+    // read so is taken out into a file first.
+    cecab::CabinetReader cab;
+    bool read = cab.openMember(*cabinet_, memberName(number), why) && decoded(cab, layout, why);
+    if (!cab.memberUnreadable())
+        return read;
+    std::string path = scratch->path(std::to_string(number) + ".cab");
+    why->clear();
+    if (!cabinet_->extractTo(memberName(number), path, why))
+        throw InputError(name_, *why);
+    return kit::readCeCab(path, layout, why);
 }
 
 bool readCeCab(const std::string& path, cecab::Layout* layout, std::string* why)
 {
     cecab::CabinetReader cabinet;
-    std::vector<cecab::HeaderProblem> problems;
-    if (!cabinet.open(path, why) || !decodeFrom(cabinet, layout, &problems, why))
-        return false;
-    if (!problems.empty())
-        *why = "its install header cannot be trusted (" + problems.front().where + ": " +
-               problems.front().message + ")";
-    return problems.empty();
+    return cabinet.open(path, why) && decoded(cabinet, layout, why);
 }
 
 }  // namespace kit

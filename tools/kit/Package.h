@@ -42,8 +42,9 @@ public:
     bool has(int number) const;
     // The bytes of a member, at most `limit`; InputError otherwise.
     std::string read(int number, uint64_t limit) const;
-    // A file of this machine that holds the member: its own file, or a copy.
-    std::string hostFile(int number, Scratch* scratch) const;
+    // The install header of a member that is a CE CAB of its own, as
+    // readCeCab reads one (below).
+    bool readCeCab(int number, cecab::Layout* layout, std::string* why, Scratch* scratch) const;
 
 private:
     Package() = default;

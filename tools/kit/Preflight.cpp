@@ -35,9 +35,15 @@ bool below(uint32_t major, uint32_t minor, const cecab::CeVersion& v)
     return major < v.major || (major == v.major && minor < v.minor);
 }
 
+// The launcher's and the list's paths, as the device compares paths.
+struct OwnFiles {
+    std::wstring launcher;
+    std::wstring list;
+};
+
 // What one listed CAB's header says to the device and to the run.
 Findings checkCab(const cecab::Layout& cab, const Target& target, const ListLine& line,
-                  const std::wstring& dir, bool* refused)
+                  const OwnFiles& own, bool* refused)
 {
     Findings found = refusals(cab, target, "");
     *refused = !found.empty();
@@ -55,9 +61,10 @@ Findings checkCab(const cecab::Layout& cab, const Target& target, const ListLine
                                            "dialog that waits for a person in an unattended run"));
     const sim::Device& dev = sim::current();
     for (const cecab::LayoutFile& f : cab.files) {
+        if (f.path.empty())
+            continue;
         std::wstring lands = dev.canonical(hosttext::fromAnsi(f.path));
-        if (f.path.empty() || (lands != dev.canonical(dir + vorlund::kLauncherFileName) &&
-                               lands != dev.canonical(dir + vorlund::kCabListName)))
+        if (lands != own.launcher && lands != own.list)
             continue;
         found.push_back(lineFinding(Code::InstallsVorlund, line.line,
                                     name + " installs " + inQuotes(hosttext::fromAnsi(f.path)) +
@@ -107,6 +114,8 @@ Findings preflight(const DeviceLayout& layout, const Target& target, std::vector
     for (const Entry& e : layout.entries)
         if (!e.directory)
             entries.emplace(dev.canonical(e.path), &e);
+    const OwnFiles own = {dev.canonical(layout.directory + vorlund::kLauncherFileName),
+                          dev.canonical(layout.directory + vorlund::kCabListName)};
     Scratch scratch;
     Findings found;
     std::map<std::wstring, bool> refused;  // each CAB once, however often listed
@@ -125,10 +134,9 @@ Findings preflight(const DeviceLayout& layout, const Target& target, std::vector
         bool rejected = false;
         bool read = false;
         try {
-            std::string file = e.member >= 0 && layout.package
-                                   ? layout.package->hostFile(e.member, &scratch)
-                                   : e.file;
-            read = readCeCab(file, &cab, &why);
+            read = e.member >= 0 && layout.package
+                       ? layout.package->readCeCab(e.member, &cab, &why, &scratch)
+                       : readCeCab(e.file, &cab, &why);
         } catch (const InputError& failure) {
             why = failure.what();  // its member cannot be taken out of the main CAB
         }
@@ -139,7 +147,7 @@ Findings preflight(const DeviceLayout& layout, const Target& target, std::vector
                                             "launcher counts it as done and the sweep deletes it"));
             rejected = true;
         } else {
-            Findings checked = checkCab(cab, target, line, layout.directory, &rejected);
+            Findings checked = checkCab(cab, target, line, own, &rejected);
             found.insert(found.end(), checked.begin(), checked.end());
         }
         line.rejected = refused[entry->first] = rejected;

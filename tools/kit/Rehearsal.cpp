@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/WideText.h"
 #include "common/SharedTexts.h"
@@ -72,7 +74,15 @@ private:
     void judgeLines(Result* r, int failures);
     void judgeFiles(Result* r, bool swept);
     Finding hookFailure() const;
-    std::wstring canonical(const std::wstring& path) const { return device_.canonical(path); }
+    // The device's form of a path, worked out once per path: the judgement
+    // asks for the same paths again and again.
+    const std::wstring& canonical(const std::wstring& path) const
+    {
+        auto known = canonical_.find(path);
+        if (known == canonical_.end())
+            known = canonical_.emplace(path, device_.canonical(path)).first;
+        return known->second;
+    }
 
     const Options& o_;
     const DeviceLayout& l_;
@@ -85,9 +95,10 @@ private:
     std::set<std::wstring> refused_;  // canonical paths the target device refuses
     std::vector<InstallerRun> runs_;
     bool launcherStarted_ = false;
-    size_t hookEventsEnd_ = 0;       // the device's events before this one are the hook's
-    int readsBefore_ = 0;            // the list reads before the run
-    std::set<std::wstring> loaded_;  // paths of the layout's entries on the device
+    size_t hookEventsEnd_ = 0;                 // the device's events before this one are the hook's
+    int readsBefore_ = 0;                      // the list reads before the run
+    std::unordered_set<std::wstring> loaded_;  // paths of the layout's entries on the device
+    mutable std::unordered_map<std::wstring, std::wstring> canonical_;
 };
 
 // Loads the layout and the stand-ins into the rehearsal's device.

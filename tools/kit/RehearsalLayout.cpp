@@ -1,6 +1,7 @@
 // What the rehearsal starts from: a bundle directory walked into device
 // entries, or a main package laid out as its install header says.
 #include <algorithm>
+#include <cwchar>
 #include <filesystem>
 #include <system_error>
 
@@ -24,7 +25,7 @@ const uint32_t kRegSz = 1, kRegBinary = 3, kRegDword = 4, kRegMultiSz = 7;
 wchar_t forbiddenCharacter(const std::wstring& name)
 {
     for (wchar_t c : name)
-        if (c < 0x20 || std::wstring(L"\\:*?\"<>|").find(c) != std::wstring::npos)
+        if (c < 0x20 || std::wcschr(L"\\:*?\"<>|", c) != nullptr)
             return c;
     return 0;
 }
@@ -33,18 +34,16 @@ void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring
           int depth, DeviceLayout* layout)
 {
     std::error_code ec;
-    std::vector<fs::directory_entry> entries;
+    std::vector<std::pair<std::string, fs::directory_entry>> named;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
-        entries.push_back(*it);
+        named.emplace_back(it->path().filename().string(), *it);
     if (ec)
         throw InputError(dir.string(), "cannot be read: " + ec.message());
-    std::sort(entries.begin(), entries.end(),
-              [](const fs::directory_entry& a, const fs::directory_entry& b) {
-                  return a.path().filename().string() < b.path().filename().string();
-              });
+    std::sort(named.begin(), named.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
 
-    for (const fs::directory_entry& e : entries) {
-        std::wstring name = devicePrefix + hosttext::fromHost(e.path().filename().string());
+    for (const auto& [filename, e] : named) {
+        std::wstring name = devicePrefix + hosttext::fromHost(filename);
         std::string shownName = hosttext::utf8(name);
         bool directory = e.is_directory(ec);
         wchar_t bad = forbiddenCharacter(name.substr(devicePrefix.size()));
@@ -67,8 +66,7 @@ void walk(const fs::path& dir, const std::string& hostPrefix, const std::wstring
         entry.file = e.path().string();
         layout->entries.push_back(entry);
         if (directory && depth < kMaxDepth && !e.is_symlink(ec))
-            walk(e.path(), hostPrefix + e.path().filename().string() + "/", name + L"\\", depth + 1,
-                 layout);
+            walk(e.path(), hostPrefix + filename + "/", name + L"\\", depth + 1, layout);
     }
 }
 
@@ -135,9 +133,12 @@ DeviceLayout layoutOfPackage(const Package& package)
     layout.installDir = hosttext::fromAnsi(l.installPath);
     std::string directory = launcherDirectory(l);
     layout.directory = hosttext::fromAnsi(directory + "\\");
+    const std::string prefix = hosttext::folded(directory + "\\");
     auto inside = [&](const std::string& p) {
-        return p.size() > directory.size() + 1 &&
-               cecab::sameDeviceName(p.substr(0, directory.size() + 1), directory + "\\");
+        return p.size() > prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), p.begin(), [](char a, char b) {
+                   return a == static_cast<char>(hosttext::foldCase(static_cast<unsigned char>(b)));
+               });
     };
     auto shownPath = [&](const std::string& p) {
         return hosttext::utf8(hosttext::fromAnsi(inside(p) ? p.substr(directory.size() + 1) : p));

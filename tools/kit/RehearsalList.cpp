@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <memory>
 
@@ -81,12 +82,13 @@ std::vector<ReadName> readAsDevice(const std::wstring& listPath)
     // Every block but the last is a full kReadBlockBytes, one read each: the
     // name handed out ends in the block of the last read. The reader's
     // position is the end of the name in that block (for a name completed
-    // through the carry too), and its name buffer holds the bytes.
+    // through the carry too); the simulated device's code page gives one
+    // wide character per byte, so the name's length is its bytes'.
     const int readsBefore = sim::current().callCount(sim::Op::ReadBytes);
     for (const wchar_t* name; (name = vorlund::nextListedName(reader.get())) != nullptr;) {
         size_t blocksBefore = sim::current().callCount(sim::Op::ReadBytes) - readsBefore - 1;
         size_t end = blocksBefore * device::kReadBlockBytes + static_cast<size_t>(reader->position);
-        size_t length = std::strlen(reader->name);
+        size_t length = std::wcslen(name);
         names.push_back({name, end - length, end});
     }
     vorlund::closeList(reader.get());
@@ -389,7 +391,7 @@ void ListCheck::unreadLines()
 {
     int nulLine = 0;  // the last line so far that holds a NUL byte
     for (const RawLine& raw : lines_) {
-        if (bytes_.find('\0', raw.start) < raw.end)
+        if (std::memchr(bytes_.data() + raw.start, 0, raw.end - raw.start) != nullptr)
             nulLine = raw.number;
         if (raw.end == raw.start || lineRead_[raw.number])
             continue;

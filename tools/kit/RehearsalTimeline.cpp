@@ -91,7 +91,7 @@ void Reader::flushWindow(Actor by, uint64_t timeMs)
             describeBar(c.second, &e);
         }
     }
-    events_.push_back(e);
+    events_.push_back(std::move(e));
 }
 
 // Creation and messages change the controls; true when the record was one.
@@ -188,7 +188,7 @@ std::vector<Event> Reader::read()
             if (const sim::Window* bar = r->child(L"msctls_progress32"))
                 describeBar(*bar, &e);
             changed_ = false;
-            events_.push_back(e);
+            events_.push_back(std::move(e));
             continue;
         }
         Event e;
@@ -197,10 +197,10 @@ std::vector<Event> Reader::read()
         if (!describe(record[i], &e))
             continue;
         flushWindow(by, record[i].timeMs);
-        events_.push_back(e);
+        events_.push_back(std::move(e));
     }
     flushWindow(Actor::Launcher, d_.now());
-    return events_;
+    return std::move(events_);
 }
 
 }  // namespace

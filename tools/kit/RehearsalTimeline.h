@@ -3,8 +3,8 @@
 // window as drawn, message boxes and deletions.
 #pragma once
 
-#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "device/sim/SimDevice.h"
@@ -19,7 +19,7 @@ struct InstallerRun {
 
 struct TimelineSource {
     const DeviceLayout& layout;
-    const std::set<std::wstring>& loaded;  // entries of the layout put on the device
+    const std::unordered_set<std::wstring>& loaded;  // entries of the layout put on the device
     const std::vector<InstallerRun>& runs;
     bool fromHook;
     size_t hookEventsEnd;  // the device's events before this one are the hook's

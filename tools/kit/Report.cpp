@@ -34,6 +34,8 @@ std::string escaped(const std::wstring& name)
             char buf[16];
             std::snprintf(buf, sizeof buf, "<0x%02X>", static_cast<unsigned>(c));
             out += buf;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
         } else {
             out += utf8(std::wstring(1, c));
         }
@@ -68,12 +70,20 @@ std::string padded(const std::string& text, size_t width)
     return used >= width ? text : text + std::string(width - used, ' ');
 }
 
+// A number right-aligned in `width` columns (printf's "%6d"; a report has
+// thousands of them, where printf is the slow part).
+std::string rightAligned(long long value, size_t width)
+{
+    std::string text = std::to_string(value);
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
 // Seconds with two decimals: "90.25".
 std::string seconds(unsigned long long milliseconds)
 {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%llu.%02llu", milliseconds / 1000, (milliseconds % 1000) / 10);
-    return buf;
+    unsigned long long hundredths = (milliseconds % 1000) / 10;
+    return std::to_string(milliseconds / 1000) + (hundredths < 10 ? ".0" : ".") +
+           std::to_string(hundredths);
 }
 
 const int kBarWidth = 20;
@@ -293,10 +303,9 @@ std::string hookOutcome(const Analysis& a)
 std::string bar(const Event& e)
 {
     int filled = static_cast<int>(std::floor(e.fill * kBarWidth + 1e-9));
-    char percent[8];
-    std::snprintf(percent, sizeof percent, "%3d%%",
-                  static_cast<int>(std::floor(e.fill * 100 + 1e-9)));
-    return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + percent;
+    std::string percent = rightAligned(static_cast<int>(std::floor(e.fill * 100 + 1e-9)), 3);
+    return "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '-') + "] " + percent +
+           "%";
 }
 
 // Each kind's word in the text report (a failure shares its action's word)
@@ -408,9 +417,8 @@ void writeList(std::ostream& out, const Result& r, const Style& style)
         nameWidth = std::max(nameWidth, columns(cell(l.name)));
     out << "  line  " << padded("name", nameWidth) << "  outcome\n";
     for (const ListLine& l : r.lines) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%6d", l.line);
-        out << number << "  " << padded(cell(l.name), nameWidth) << "  " << outcomeOf(l) << "\n";
+        out << rightAligned(l.line, 6) << "  " << padded(cell(l.name), nameWidth) << "  "
+            << outcomeOf(l) << "\n";
     }
     if (r.lines.empty())
         out << "  (no names)\n";
