@@ -52,6 +52,7 @@ const Case kCases[] = {
     {"a byte-order mark becomes part of the first name", "\xEF\xBB\xBF" "bom.cab\r\n", {"\xEF\xBB\xBF" "bom.cab"}},
     {"a NUL ends the text of its block", std::string("a.cab\r\nb.cab\0c.cab\r\n", 20), {"a.cab", "b.cab"}},
     {"names of 255 bytes are read, of 256 passed over", k255 + "\r\n" + k255 + "M\r\nz", {k255, "z"}},
+    {"a name of 255 bytes with a byte from 0x80 up is converted whole", k255.substr(1) + "\xE9\r\n", {k255.substr(1) + "\xE9"}},
     {"one full block ending on a line break", filler(4096 - 7) + "z.cab\r\n", referenceNames(filler(4096 - 7)) + Names{"z.cab"}},
     // A cut head of 200 bytes and a tail of 55 or 56: joined, 255 is a name,
     // 256 is not (and must not be written past the name buffer).

@@ -89,6 +89,9 @@ TEST_F(Hook, Rows)
               : length == 0      ? L"\\"
                                  : L"\\p\\" + std::wstring(length - 3, L'd') + L"\\");
         dev().addFile(L"\\p\\up.cab");
+        bool atRoot = installDir == L"\\";
+        if (!atRoot)
+            dev().addFile(L"\\root.cab");  // outside the install directory: never swept
         std::wstring launcher = installDir + L"Vorlund.exe";
         if (row.launcher == Launcher::Program)
             dev().installProgram(launcher, nullptr);
@@ -127,7 +130,7 @@ TEST_F(Hook, Rows)
         }
         EXPECT_EQ(cabsLeft(), words(row.swept ? L"" : L"a.cab b.cab"));
         EXPECT_TRUE(dev().exists(installDir + L"notes.txt"));
-        EXPECT_TRUE(dev().exists(L"\\p\\up.cab"));
+        EXPECT_TRUE(dev().exists(L"\\p\\up.cab") && (atRoot || dev().exists(L"\\root.cab")));
         EXPECT_EQ(dev().registryKeyExists(kKey), row.keyLeft);
         expectClean();
     }
