@@ -8,7 +8,6 @@ import json
 import math
 import os
 import re
-import statistics
 import subprocess
 import sys
 from pathlib import Path
@@ -227,7 +226,7 @@ def document(host, foot, wine, where, versions, reps, runs, costs, kit):
         " / ".join(f"{entries[n]:.1f}" for n in entries) + "), so the time grows with N².",
         "On a device a list holds a few dozen CABs and a read-only CAB is a packaging mistake.",
         "",
-        f"**Under Wine.** The real `Vorlund.exe` (`scripts/build-windows`) in a private prefix, started",
+        "**Under Wine.** The real `Vorlund.exe` (`scripts/build-windows`) in a private prefix, started",
         f"from drive C: with 0, 1 and {CABS} CABs listed in its directory, and `bench/windows/BareLoop.cpp`,",
         "which starts and waits for the same stand-in installer as often with the same command",
         "lines and nothing else. The stand-in, `C:\\windows\\wceload.exe`, is",
